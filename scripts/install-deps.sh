@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs everything Postvane needs to build, run and test on Debian 12 (run as root).
+# Idempotent: packages that are already installed are left as they are.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+# Build toolchain and libraries.
+build_pkgs=(
+  build-essential cmake pkg-config ninja-build
+  qt6-base-dev libc-ares-dev libssl-dev libsystemd-dev
+)
+# Unit tests.
+test_pkgs=(
+  googletest libgtest-dev libgmock-dev
+)
+
+missing=()
+for p in "${build_pkgs[@]}" "${test_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+# DPkg::Lock::Timeout waits for another apt/dpkg run (unattended upgrades, a second shell).
+apt-get -o DPkg::Lock::Timeout=600 update
+apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,109 @@
+#include "support/durable_write.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/paths.h"
+#include "support/unique_fd.h"
+
+namespace pv {
+namespace {
+
+std::string TempNameFor(const std::string& directory, const std::string& fileName) {
+  static std::atomic<unsigned long long> counter{std::random_device{}()};
+  // A leading dot and a trailing random part keep the temp file out of every "*.ext" pattern.
+  return directory + "." + fileName + ".tmp" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool SyncDirectory(const std::string& directory) {
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir.ok() && ::fsync(dir.get()) == 0;
+}
+
+// Gives the temp file the mode and owner of the file it replaces.
+void CopyModeAndOwner(int fd, const struct stat& old) {
+  ::fchmod(fd, old.st_mode & 07777);
+  if (::geteuid() == 0) (void)::fchown(fd, old.st_uid, old.st_gid);
+}
+
+// Moves temp over path: rename, or link when an existing target must be kept.
+IoError Publish(const std::string& temp, const std::string& path, bool failIfExists) {
+  if (!failIfExists) {
+    if (::rename(temp.c_str(), path.c_str()) == 0) return {};
+    return IoError::FromErrno(errno, "cannot rename " + temp + " to " + path);
+  }
+  if (::link(temp.c_str(), path.c_str()) != 0) {
+    return IoError::FromErrno(errno, "cannot create " + path);
+  }
+  ::unlink(temp.c_str());
+  return {};
+}
+
+}  // namespace
+
+IoError WriteFileDurably(const std::string& path, std::string_view bytes,
+                         const DurableWriteOptions& options) {
+  std::string directory = DirectoryPart(path);
+  const std::string fileName = FileNamePart(path);
+  if (directory.empty()) directory = "./";
+  if (fileName.empty()) return {kErrPathFileAccess, "no file name in " + path};
+  if (!DirectoryExists(directory)) return {kErrPathNotFound, "path not found: " + directory};
+
+  struct stat old {};
+  const bool exists = ::stat(path.c_str(), &old) == 0;
+  if (exists && options.failIfExists) return {kErrPathFileAccess, "file exists: " + path};
+
+  const std::string temp = TempNameFor(directory, fileName);
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, options.newFileMode));
+  if (!fd.ok()) return IoError::FromErrno(errno, "cannot create " + temp);
+  if (exists) CopyModeAndOwner(fd.get(), old);
+
+  IoError error;
+  if (!WriteAll(fd.get(), bytes)) error = IoError::FromErrno(errno, "cannot write " + temp);
+  else if (::fsync(fd.get()) != 0) error = IoError::FromErrno(errno, "cannot sync " + temp);
+  else if (!fd.Close()) error = IoError::FromErrno(errno, "cannot close " + temp);
+  if (!error) error = Publish(temp, path, options.failIfExists);
+  if (error) {
+    ::unlink(temp.c_str());
+    return error;
+  }
+  // From here on the new content is in place; the directory sync makes the name durable.
+  if (!SyncDirectory(directory)) return IoError::FromErrno(errno, "cannot sync " + directory);
+  return {};
+}
+
+IoError ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return IoError::FromErrno(errno, "cannot open " + path,
+                                          !DirectoryExists(DirectoryPart(path).empty()
+                                                               ? "."
+                                                               : DirectoryPart(path)));
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return IoError::FromErrno(errno, "cannot read " + path);
+    if (n == 0) return {};
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace pv

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support/codepage.h"
+#include "support/text.h"
+
+namespace pv {
+namespace {
+
+TEST(CodePage1252, EveryByteSurvivesDecodeAndEncode) {
+  Bytes all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const std::string text = DecodeCodePage(all, kCodePage1252);
+  Bytes back;
+  ASSERT_TRUE(EncodeCodePage(text, kCodePage1252, back));
+  EXPECT_EQ(back, all);
+}
+
+TEST(CodePage1252, UnassignedBytesAreTheirC1Controls) {
+  for (unsigned char b : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
+    const std::string text = DecodeCodePage(std::string(1, static_cast<char>(b)), kCodePage1252);
+    EXPECT_EQ(CodePoints(text), std::vector<char32_t>{b}) << int(b);
+  }
+  EXPECT_EQ(DecodeCodePage("\x80\x9F\xFC", kCodePage1252), "\u20AC\u0178\u00FC");
+}
+
+TEST(CodePage1252, Utf8BodyRoundTripsThroughAnsi1031) {
+  // A UTF-8 body read as code page 1252 and written back keeps its bytes.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    Bytes original;
+    const int length = static_cast<int>(rng() % 300);
+    for (int i = 0; i < length; ++i) original += static_cast<char>(rng() & 0xFF);
+    Bytes back;
+    EncodeCodePage(DecodeCodePage(original, kCodePage1252), kCodePage1252, back);
+    ASSERT_EQ(back, original);
+  }
+}
+
+TEST(CodePage1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+  Bytes out;
+  EncodeCodePage("a\u4E2Db\u20AC", kCodePage1252, out);
+  EXPECT_EQ(out, "a?b\x80");
+}
+
+struct IconvCase {
+  CodePage codePage;
+  Bytes bytes;
+  std::string text;
+};
+
+TEST(CodePageIconv, KnownPagesConvertBothWays) {
+  const std::vector<IconvCase> cases = {
+      {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "Привет"},
+      {28592, "\xB1", "ą"},
+      {28605, "\xA4", "€"},
+      {20866, "\xF0\xD2\xC9\xD7\xC5\xD4", "Привет"},
+      {932, "\x93\xFA\x96\x7B", "日本"},
+      {936, "\xD6\xD0\xCE\xC4", "中文"},
+      {950, "\xA4\xA4\xA4\xE5", "中文"},
+      {949, "\xC7\xD1\xB1\xDB", "한글"},
+      {51932, "\xC6\xFC\xCB\xDC", "日本"},
+      {50220, "\x1B$BF|K\\\x1B(B", "日本"},
+      {kCodePageUtf8, "\xC3\xBC", "ü"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(IsValidCodePage(c.codePage)) << c.codePage;
+    EXPECT_EQ(DecodeCodePage(c.bytes, c.codePage), c.text) << c.codePage;
+    Bytes out;
+    EXPECT_TRUE(EncodeCodePage(c.text, c.codePage, out));
+    EXPECT_EQ(out, c.bytes) << c.codePage;
+  }
+}
+
+TEST(CodePageIconv, UnknownPagesFallBackToOneCharacterPerByte) {
+  EXPECT_FALSE(IsValidCodePage(0));
+  EXPECT_FALSE(IsValidCodePage(12345));
+  EXPECT_EQ(DecodeCodePage("\xFC", 0), "ü");
+  Bytes out;
+  EXPECT_FALSE(EncodeCodePage("ü", 0, out));
+  EXPECT_EQ(out, "\xFC");
+}
+
+TEST(CodePageIconv, InvalidInputIsReplacedNotDropped) {
+  EXPECT_EQ(DecodeCodePage("a\xFF" "b", 932), "a\uFFFDb");
+  EXPECT_EQ(DecodeCodePage("a\xC3(b", kCodePageUtf8), "a\uFFFD(b");
+  Bytes out;
+  EncodeCodePage("a中b", 1251, out);
+  EXPECT_EQ(out, "a?b");
+}
+
+}  // namespace
+}  // namespace pv
