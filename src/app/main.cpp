@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "shell/cli.h"
+
+int main(int argc, char** argv) { return pv::RunMain(argc, argv); }

@@ -1,0 +1,53 @@
+#include "platform/user_dirs.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace pv {
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
+}
+
+bool IsSystemService(bool isService) { return isService && ::geteuid() == 0; }
+
+}  // namespace
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  const passwd* pw = ::getpwuid(::getuid());
+  return (pw != nullptr && pw->pw_dir != nullptr) ? pw->pw_dir : "/";
+}
+
+std::string ConfigHome() { return EnvOr("XDG_CONFIG_HOME", HomeDirectory() + "/.config"); }
+
+std::string DataHome() { return EnvOr("XDG_DATA_HOME", HomeDirectory() + "/.local/share"); }
+
+std::string ProgramDirectory(bool isService) {
+  if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
+    return home;
+  if (IsSystemService(isService)) return "/var/spool/postvane";
+  return DataHome() + "/postvane";
+}
+
+std::string SettingsDirectory(bool isService) {
+  if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
+    return home;
+  if (IsSystemService(isService)) return "/etc/postvane";
+  return DataHome() + "/postvane";
+}
+
+std::string RuntimeDirectory() {
+  if (const char* dir = std::getenv("POSTVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
+    return dir;
+  if (::geteuid() == 0) return "/run/postvane";
+  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
+    return std::string(xdg) + "/postvane";
+  return "/tmp/postvane-" + std::to_string(::getuid());
+}
+
+}  // namespace pv

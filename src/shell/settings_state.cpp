@@ -1,0 +1,35 @@
+#include "shell/settings_state.h"
+
+#include <mutex>
+
+#include "shell/startup.h"
+
+namespace pv {
+namespace {
+
+std::mutex settingsMutex;
+SpoolerSettings settingsRecord;
+
+}  // namespace
+
+bool LoadSettings() {
+  const StartupValues& startup = Startup();
+  SettingsDefaults defaults;
+  defaults.SystemDNSServers = startup.SystemDNSServers;
+  defaults.DefaultSenderHostName = startup.DefaultSenderHostName;
+  defaults.DefaultReturnAddress = startup.DefaultReturnAddress;
+  defaults.ProgramDirectory = startup.ProgramDirectory;
+  // Load into a copy: a failing step keeps the field's former value.
+  SpoolerSettings loaded = SettingsSnapshot();
+  const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);
+  std::lock_guard lock(settingsMutex);
+  settingsRecord = std::move(loaded);
+  return ok;
+}
+
+SpoolerSettings SettingsSnapshot() {
+  std::lock_guard lock(settingsMutex);
+  return settingsRecord;
+}
+
+}  // namespace pv

@@ -1,0 +1,288 @@
+#include "settings/ini_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "settings/ini_document.h"
+#include "unit/temp_dir.h"
+
+namespace pv {
+namespace {
+
+void WriteRaw(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadRaw(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// ---- The document, without files ----
+
+const char* const kSample =
+    "; settings\r\n"
+    "loose=1\r\n"
+    "[Spooler]\r\n"
+    "  UpDelay = 90  \r\n"
+    "# a comment=1\r\n"
+    "Quoted=\"  a b  \"\r\n"
+    "Empty=\r\n"
+    "bare line\r\n"
+    "UpDelay=120\r\n"
+    "\r\n"
+    "[ Other ]\r\n"
+    "k=v\r\n"
+    "[SPOOLER]\r\n"
+    "Second=x\r\n";
+
+TEST(IniDocumentTest, FindAddressesEntriesOnly) {
+  const IniDocument doc = IniDocument::Parse(kSample);
+  struct Case { const char* section; const char* key; std::optional<std::string> expected; };
+  const Case cases[] = {
+      {"Spooler", "UpDelay", "90"},            // trimmed; the first of two wins
+      {"spooler", "UPDELAY", "90"},            // names ignore case
+      {" Spooler ", " updelay ", "90"},        // and surrounding blanks
+      {"Spooler", "Quoted", "\"  a b  \""},    // quotes are kept here
+      {"Spooler", "Empty", ""},
+      {"Spooler", "# a comment", std::nullopt},
+      {"Spooler", "bare line", std::nullopt},
+      {"Spooler", "Second", std::nullopt},     // in the later duplicate section
+      {"Other", "k", "v"},
+      {"", "loose", std::nullopt},             // lines before any section
+      {"Spooler", "", std::nullopt},
+      {"Missing", "k", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(doc.Find(c.section, c.key), c.expected) << c.section << "/" << c.key;
+  }
+}
+
+TEST(IniDocumentTest, SerializeKeepsLinesAndUsesLf) {
+  std::string expected = kSample;
+  for (std::size_t pos; (pos = expected.find('\r')) != std::string::npos;) expected.erase(pos, 1);
+  EXPECT_EQ(IniDocument::Parse(kSample).Serialize(), expected);
+  EXPECT_EQ(IniDocument::Parse("\xEF\xBB\xBF[a]\nk=v").Serialize(), "[a]\nk=v\n");
+}
+
+TEST(IniDocumentTest, SetRewritesInPlaceAndKeepsEverythingElse) {
+  IniDocument doc = IniDocument::Parse("[A]\n; c\nx = 1\ny=2\n\n[B]\nz=3\n");
+  ASSERT_TRUE(doc.Set("a", "X", "10"));
+  EXPECT_EQ(doc.Serialize(), "[A]\n; c\nx=10\ny=2\n\n[B]\nz=3\n");
+}
+
+TEST(IniDocumentTest, SetPlacesNewKeysAndSections) {
+  struct Case { const char* before; const char* section; const char* after; };
+  const Case cases[] = {
+      // after the last entry, before blank lines and comments that lead to the next section
+      {"[A]\nx=1\n\n; about B\n[B]\n", "A", "[A]\nx=1\nnew=v\n\n; about B\n[B]\n"},
+      {"[A]\n; note\n\n[B]\n", "A", "[A]\n; note\nnew=v\n\n[B]\n"},
+      {"[A]\n", "A", "[A]\nnew=v\n"},
+      {"[A]\nx=1\n", "B", "[A]\nx=1\n\n[B]\nnew=v\n"},
+      {"", "B", "[B]\nnew=v\n"},
+  };
+  for (const Case& c : cases) {
+    IniDocument doc = IniDocument::Parse(c.before);
+    ASSERT_TRUE(doc.Set(c.section, "new", "v")) << c.before;
+    EXPECT_EQ(doc.Serialize(), c.after) << c.before;
+  }
+}
+
+TEST(IniDocumentTest, SetRefusesWhatWouldNotReadBack) {
+  struct Case { const char* section; const char* key; std::string value; };
+  const Case cases[] = {
+      {"A", "k", "line\nbreak"}, {"A", "k", std::string("nul\0x", 5)}, {"A", "k=j", "v"},
+      {"A", ";k", "v"},          {"A", "[k]", "v"},  {"A", " ", "v"},  {"A]", "k", "v"},
+  };
+  for (const Case& c : cases) {
+    IniDocument doc = IniDocument::Parse("[A]\nk=old\n");
+    EXPECT_FALSE(doc.Set(c.section, c.key, c.value)) << c.section << "/" << c.key;
+    EXPECT_EQ(doc.Serialize(), "[A]\nk=old\n");
+  }
+}
+
+TEST(IniDocumentTest, RemoveSectionRemovesDuplicatesToo) {
+  IniDocument doc = IniDocument::Parse("[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n");
+  EXPECT_TRUE(doc.RemoveSection("A"));
+  EXPECT_EQ(doc.Serialize(), "[B]\ny=2\n");
+  EXPECT_FALSE(doc.RemoveSection("A"));
+}
+
+TEST(IniDocumentTest, StripEnclosingQuotes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"abc\"", "abc"}, {"'abc'", "abc"},   {"\" a \"", " a "}, {"\"\"", ""},
+      {"\"", "\""},       {"\"abc'", "\"abc'"}, {"''x''", "'x'"},  {"a\"b\"", "a\"b\""},
+      {"\"a\"b\"", "a\"b"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(StripEnclosingQuotes(in), out) << in;
+}
+
+// ---- Conversions ----
+
+TEST(SettingConversionTest, TextToLong) {
+  const std::pair<const char*, std::int32_t> cases[] = {
+      {"90", 90},          {"", 0},           {"abc", 0},          {"  12abc", 12},
+      {"+7", 7},           {"-7", -7},        {"2.5", 2},          {"3.5", 4},
+      {"-2.5", -2},        {"1.5", 2},        {"0.5", 0},          {".5", 0},
+      {".51", 1},          {"1e3", 1000},     {"1.5E+1", 15},      {"1e", 1},
+      {"12e-1x", 1},       {"2147483647", 2147483647},             {"2147483648", 0},
+      {"-2147483648", -2147483647 - 1},       {"-2147483649", 0},  {"1e400", 0},
+      {"0x10", 0},         {"-", 0},          {"- 5", 0},          {"\t42", 42},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(SettingTextToLong(text), value) << text;
+}
+
+TEST(SettingConversionTest, TextToBool) {
+  for (const char* text : {"wahr", "WAHR", "True", "true", "1", "-1"}) {
+    EXPECT_TRUE(SettingTextToBool(text)) << text;
+  }
+  for (const char* text : {"yes", "on", "", "0", "2", "false", " 1", "truee"}) {
+    EXPECT_FALSE(SettingTextToBool(text)) << text;
+  }
+}
+
+// ---- The file operations ----
+
+class IniStoreTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  std::string file_ = dir_ / "pvx.start";
+};
+
+TEST_F(IniStoreTest, ReadsAsTheProfileFunctionsDo) {
+  WriteRaw(file_, "\xEF\xBB\xBF[Spooler]\r\nName =  \"  quoted \"  \r\nSingle='x'\r\n"
+                  "Empty=\r\nAnsi=M\xFC" "ller\r\n");
+  struct Case { const char* key; const char* expected; };
+  const Case cases[] = {
+      {"name", "  quoted "}, {"SINGLE", "x"}, {"Empty", ""},
+      {"Ansi", "M\xC3\xBCller"},  // a line that is not UTF-8 reads as code page 1252
+      {"Missing", "dflt"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadSettingString(file_, "spooler", c.key, "dflt"), c.expected) << c.key;
+  }
+  EXPECT_EQ(ReadSettingString(dir_ / "none.start", "Spooler", "Name", "dflt"), "dflt");
+  EXPECT_EQ(ReadSettingString(dir_.path(), "Spooler", "Name", "dflt"), "dflt");  // unreadable
+}
+
+TEST_F(IniStoreTest, LongValuesAreCut) {
+  std::string umlauts;
+  for (int i = 0; i < 32000; ++i) umlauts += "\xC3\xA4";  // counted as characters, not bytes
+  ASSERT_TRUE(WriteSettingString(file_, "S", "k", "\"" + umlauts + "\""));
+  EXPECT_EQ(ReadSettingString(file_, "S", "k", ""), umlauts.substr(0, 2 * kSettingReadLimit));
+  EXPECT_EQ(ReadSettingString(file_, "S", "missing", std::string(40000, 'd')).size(),
+            kSettingReadLimit);
+}
+
+TEST_F(IniStoreTest, NumbersAndBooleans) {
+  WriteRaw(file_, "[S]\nempty=\nnum=90\nflag=WAHR\n");
+  EXPECT_EQ(ReadSettingLong(file_, "S", "empty", 60), 0);  // present: not the default
+  EXPECT_EQ(ReadSettingLong(file_, "S", "missing", -60), -60);
+  EXPECT_FALSE(ReadSettingBool(file_, "S", "empty", true));
+  EXPECT_TRUE(ReadSettingBool(file_, "S", "missing", true));
+  ASSERT_TRUE(WriteSettingLong(file_, "S", "num", -2147483647 - 1));
+  ASSERT_TRUE(WriteSettingBool(file_, "S", "flag", false));
+  ASSERT_TRUE(WriteSettingBool(file_, "S", "new", true));
+  EXPECT_EQ(ReadRaw(file_), "[S]\nempty=\nnum=-2147483648\nflag=0\nnew=1\n");
+}
+
+TEST_F(IniStoreTest, WriteCreatesFileWithPrivateModeAndKeepsExistingMode) {
+  ASSERT_TRUE(WriteSettingString(file_, "Settings", "DefaultSpoolDir", "/var/spool/pv/"));
+  EXPECT_EQ(ReadRaw(file_), "[Settings]\nDefaultSpoolDir=/var/spool/pv/\n");
+  EXPECT_EQ(ModeOf(file_), 0600u);
+
+  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+  ASSERT_TRUE(WriteSettingString(file_, "settings", "defaultspooldir", "/tmp/"));
+  EXPECT_EQ(ReadRaw(file_), "[Settings]\nDefaultSpoolDir=/tmp/\n");  // the stored key spelling
+  EXPECT_EQ(ModeOf(file_), 0640u);
+}
+
+TEST_F(IniStoreTest, WriteFailuresLeaveFilesAlone) {
+  EXPECT_FALSE(WriteSettingString(dir_ / "no/such/dir.start", "S", "k", "v"));
+  EXPECT_FALSE(WriteSettingString(dir_.path(), "S", "k", "v"));  // exists but is unreadable
+}
+
+TEST_F(IniStoreTest, EmptyPathReadsDefaultsAndWritesNothing) {
+  std::vector<std::string> names{"stale"};
+  EXPECT_EQ(ReadSettingString("", "S", "k", "dflt"), "dflt");
+  EXPECT_EQ(ReadSettingLong("", "S", "k", 7), 7);
+  EXPECT_FALSE(WriteSettingString("", "S", "k", "v"));
+  EXPECT_FALSE(DeleteSettingsSection("", "S"));
+  EXPECT_EQ(GetSettingsSectionNames("", names), 0);
+  EXPECT_TRUE(names.empty());
+  EXPECT_FALSE(ClearSettingsFile(""));
+  EXPECT_FALSE(CopySettingsFile("", file_));
+}
+
+TEST_F(IniStoreTest, DeleteSectionAndListNames) {
+  WriteRaw(file_, "k=0\n[A]\nx=1\n[B]\ny=2\n[C]\n[a]\n");
+  std::vector<std::string> names;
+  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);  // each name once
+  EXPECT_TRUE(DeleteSettingsSection(file_, "b"));
+  EXPECT_EQ(GetSettingsSectionNames(file_, names), 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "C"}));
+  EXPECT_TRUE(DeleteSettingsSection(dir_ / "missing.start", "A"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.start"));
+}
+
+TEST_F(IniStoreTest, WholeSectionReadAndWrite) {
+  WriteRaw(file_, "[A]\n x = \"1\" \n; note\n\n[B]\ny=2\n");
+  EXPECT_EQ(ReadSettingsSection(file_, "a"), (std::vector<std::string>{"x = \"1\"", "; note"}));
+  EXPECT_TRUE(ReadSettingsSection(file_, "Z").empty());
+  ASSERT_TRUE(WriteSettingsSection(file_, "A", {"n=1", "m=2"}));
+  EXPECT_EQ(ReadRaw(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
+  EXPECT_FALSE(WriteSettingsSection(file_, "A", {"ok=1", "[evil]"}));
+  EXPECT_EQ(ReadRaw(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
+}
+
+TEST_F(IniStoreTest, ClearSettingsFile) {
+  const std::string systemIni = dir_ / "SYSTEM.INI";
+  WriteRaw(systemIni, "[boot]\nshell=x\n");
+  EXPECT_FALSE(ClearSettingsFile(systemIni));
+  EXPECT_EQ(ReadRaw(systemIni), "[boot]\nshell=x\n");
+  EXPECT_FALSE(ClearSettingsFile(dir_ / "missing.start"));
+  WriteRaw(file_, "[A]\nx=1\n");
+  EXPECT_TRUE(ClearSettingsFile(file_));
+  EXPECT_FALSE(std::filesystem::exists(file_));
+}
+
+TEST_F(IniStoreTest, CopyLeavesExactlyTheSourceSections) {
+  const std::string work = dir_ / "pvx.start.tmp";
+  WriteRaw(work, "[Spooler]\nUpDelay=90\n; kept\n[Settings]\nDefaultExtension=msg\n"
+                 "[Empty]\n[Extra]\nk=v\n");
+  WriteRaw(file_, "[Spooler]\nUpDelay=60\nOld=1\n[Settings]\n[Extra]\n[Gone]\nz=1\n");
+  ASSERT_TRUE(CopySettingsFile(work, file_));
+  EXPECT_EQ(ReadRaw(file_), "[Spooler]\nUpDelay=90\n; kept\n\n[Settings]\nDefaultExtension=msg\n"
+                            "\n[Extra]\nk=v\n");
+  std::vector<std::string> names;
+  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);
+
+  const std::string fresh = dir_ / "fresh.start";
+  ASSERT_TRUE(CopySettingsFile(work, fresh));
+  EXPECT_EQ(ModeOf(fresh), 0600u);
+}
+
+TEST_F(IniStoreTest, CopyRefusals) {
+  WriteRaw(file_, "[A]\nx=1\n");
+  const std::string systemIni = dir_ / "System.ini";
+  WriteRaw(systemIni, "[boot]\n");
+  EXPECT_FALSE(CopySettingsFile(systemIni, file_));
+  EXPECT_FALSE(CopySettingsFile(file_, systemIni));
+  EXPECT_EQ(ReadRaw(systemIni), "[boot]\n");
+  EXPECT_FALSE(CopySettingsFile(dir_ / "missing", file_));
+  EXPECT_FALSE(CopySettingsFile(dir_.path(), file_));  // unreadable source
+  EXPECT_EQ(ReadRaw(file_), "[A]\nx=1\n");
+}
+
+}  // namespace
+}  // namespace pv

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "support/durable_write.h"
+#include "support/paths.h"
+#include "support/wait.h"
+#include "unit/temp_dir.h"
+
+namespace pv {
+namespace {
+
+struct Case {
+  std::string in;
+  std::string out;
+};
+
+TEST(Paths, Separators) {
+  for (const auto& [in, out] : std::vector<Case>{
+           {"", ""}, {"/a", "/a/"}, {"/a/", "/a/"}, {"a\\", "a\\"}, {"x", "x/"}})
+    EXPECT_EQ(AddTrailingSeparator(in), out) << in;
+  for (const auto& [in, out] : std::vector<Case>{
+           {"/", "/"}, {"/tmp/", "/tmp"}, {"/tmp", "/tmp"}, {"a\\", "a"}, {"", ""}})
+    EXPECT_EQ(RemoveTrailingSeparator(in), out) << in;
+}
+
+TEST(Paths, Suffixes) {
+  EXPECT_EQ(AppendIfMissing("", ".csv"), "");
+  EXPECT_EQ(AppendIfMissing("a.CSV", ".csv"), "a.CSV");
+  EXPECT_EQ(AppendIfMissing("a", ".csv"), "a.csv");
+  EXPECT_EQ(RemoveSuffix("a.EML", ".eml"), "a");
+  EXPECT_EQ(RemoveSuffix("a.eml", ".txt"), "a.eml");
+  EXPECT_EQ(RemovePrefix("Socks=host", "socks="), "host");
+}
+
+struct ExtensionCase {
+  std::string path;
+  std::string extension;
+  std::string changed;
+};
+
+TEST(Paths, Extensions) {
+  const std::vector<ExtensionCase> cases = {
+      {"x/a.txt", "$$$", "x/a.$$$"},
+      {"x/a.txt", "", "x/a"},
+      {"x/a", ".lnk", "x/a.lnk"},
+      {"/a.b/file", "csv", "/a.b/file.csv"},  // a dot in a directory is no extension
+      {"x\\a.eml", "eml.error", "x\\a.eml.error"},
+      {"/etc/postvane/postvane", "start.tmp", "/etc/postvane/postvane.start.tmp"},
+      {"a.", "b", "a.b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChangeExtension(c.path, c.extension), c.changed) << c.path;
+  EXPECT_EQ(ExtensionOf("/a.b/file"), "");
+  EXPECT_EQ(ExtensionOf("/d/f.tar.gz"), "gz");
+  EXPECT_EQ(FileNamePart("/d/e\\f.txt"), "f.txt");
+  EXPECT_EQ(DirectoryPart("/d/e\\f.txt"), "/d/e\\");
+  EXPECT_EQ(DirectoryPart("f.txt"), "");
+}
+
+TEST(Paths, RootsAndExistence) {
+  std::string rest;
+  EXPECT_EQ(PathRoot("/var/spool/a.eml", rest), "/");
+  EXPECT_EQ(rest, "var/spool/");
+  EXPECT_EQ(PathRoot("rel/a", rest), "");
+
+  test::TempDir dir;
+  EXPECT_TRUE(DirectoryExists("/"));
+  EXPECT_TRUE(DirectoryExists(dir.path() + "/"));
+  EXPECT_FALSE(FileExists(dir.path()));
+  EXPECT_FALSE(DeleteFileIfExists(dir / "none"));
+  ASSERT_FALSE(WriteFileDurably(dir / "f", "x"));
+  EXPECT_TRUE(FileExists(dir / "f"));
+  EXPECT_FALSE(DirectoryExists(dir / "f"));
+  EXPECT_TRUE(DeleteFileIfExists(dir / "f"));
+  EXPECT_FALSE(FileExists(dir / "f"));
+  EXPECT_TRUE(MakeDirectories(dir / "a/b/c"));
+  EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
+}
+
+TEST(Paths, ExpandEnvironment) {
+  ::setenv("PV_TEST_ROOT", "/srv", 1);
+  ::unsetenv("PV_TEST_NONE");
+  EXPECT_EQ(ExpandEnvironment("%PV_TEST_ROOT%\\x"), "/srv\\x");
+  EXPECT_EQ(ExpandEnvironment("%PV_TEST_NONE%/x"), "%PV_TEST_NONE%/x");
+  EXPECT_EQ(ExpandEnvironment("50% of %PV_TEST_ROOT%"), "50% of /srv");
+  EXPECT_EQ(ExpandEnvironment("100%"), "100%");
+}
+
+TEST(WaitSeconds, ReturnsOnlyAfterStrictlyMoreThanTheSpanAndPumpsEvents) {
+  int pumped = 0;
+  SetEventPump([&] { ++pumped; });
+  const auto start = std::chrono::steady_clock::now();
+  WaitSeconds(0.05);
+  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_GT(pumped, 0);
+  SetEventPump(nullptr);
+}
+
+}  // namespace
+}  // namespace pv

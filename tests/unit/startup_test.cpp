@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include "platform/registry.h"
+#include "platform/system_info.h"
+#include "shell/startup.h"
+#include "unit/temp_dir.h"
+
+namespace pv {
+namespace {
+
+class FakePlatform : public StartupPlatform {
+ public:
+  explicit FakePlatform(const test::TempDir& dir)
+      : registry_({dir / "user/registry.ini", dir / "machine/registry.ini"}), dir_(dir.path()) {}
+
+  bool AnotherInstanceRunning() override { ++lockProbes; return otherInstance; }
+  bool IsRemoteSession() override { return remote; }
+  bool SystemDnsServers(std::string& servers) override {
+    servers = dns;
+    return dnsAvailable;
+  }
+  std::string DefaultMailAddress() override { return "\"Ann Lee\" <ann@example.org>"; }
+  std::string LocalHostName() override { return "box.example.org"; }
+  std::string ListSeparator() override { return ";"; }
+  std::string ExecutablePath() override { return "/usr/bin/postvane"; }
+  std::string ProgramDirectory(bool) override { return dir_ + "/data"; }
+  std::string SettingsDirectory(bool service) override {
+    return dir_ + (service ? "/etc" : "/data");
+  }
+  std::string SettingsFileOverride() override { return settingsOverride; }
+  const Registry& registry() override { return registry_; }
+
+  bool otherInstance = false;
+  bool remote = false;
+  bool dnsAvailable = true;
+  std::string dns = "10.0.0.1,10.0.0.2";
+  std::string settingsOverride;
+  int lockProbes = 0;
+
+ private:
+  Registry registry_;
+  std::string dir_;
+};
+
+struct ModeCase {
+  std::string commandLine;
+  bool otherInstance;
+  bool remote;
+  bool service;
+  bool settingsMode;
+};
+
+TEST(Startup, RunModeDecision) {
+  const std::vector<ModeCase> cases = {
+      {"", false, false, false, false},
+      {"SERVICE=1", false, false, true, false},
+      {"xservice=10", false, false, true, false},  // a plain substring search
+      {"service=1 settingsmode=1", true, true, true, false},
+      {"settingsmode=1", false, false, false, true},
+      {"", true, false, false, true},   // a second copy only offers the settings
+      {"", false, true, false, true},   // remote session
+      {"service=0", false, false, false, false},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    FakePlatform platform(dir);
+    platform.otherInstance = c.otherInstance;
+    platform.remote = c.remote;
+    const StartupValues v = RunStartup(c.commandLine, platform);
+    EXPECT_EQ(v.IsService, c.service) << c.commandLine;
+    EXPECT_EQ(v.SettingsMode, c.settingsMode) << c.commandLine;
+  }
+}
+
+TEST(Startup, ValuesFromThePlatform) {
+  test::TempDir dir;
+  FakePlatform platform(dir);
+  const StartupValues v = RunStartup("Debug=1 quiet=1", platform);
+  EXPECT_TRUE(v.DebugMode);
+  EXPECT_TRUE(v.QuietMode);
+  EXPECT_EQ(v.CsvQuote, "\"");
+  EXPECT_EQ(v.CsvSeparator, ";");
+  EXPECT_TRUE(v.SystemDNSAvailable);
+  EXPECT_EQ(v.SystemDNSServers, "10.0.0.1,10.0.0.2");
+  EXPECT_EQ(v.DefaultSenderHostName, "box.example.org");
+  EXPECT_EQ(v.ProgramPath, "/usr/bin/postvane");
+  EXPECT_EQ(v.ServiceName, "PostvaneSpooler");
+  EXPECT_EQ(v.ServiceDisplayName, "Postvane - COM Object and Spooler");
+
+  platform.dnsAvailable = false;
+  EXPECT_EQ(RunStartup("", platform).SystemDNSServers, "");
+}
+
+TEST(Startup, SettingsFileIsRecordedOnceAndReadBack) {
+  test::TempDir dir;
+  FakePlatform platform(dir);
+  const StartupValues first = RunStartup("", platform);
+  EXPECT_EQ(first.SettingsFile, dir / "data/postvane.start");
+  EXPECT_EQ(first.SettingsWorkingCopy, dir / "data/postvane.start.tmp");
+  const Registry& registry = platform.registry();
+  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "startfilename").text,
+            first.SettingsFile);
+  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, "StartFilename").text,
+            first.SettingsFile);
+
+  // A recorded path elsewhere is used as it is, even when empty, and nothing is written.
+  registry.WriteRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "StartFilename", "", false);
+  EXPECT_EQ(RunStartup("", platform).SettingsFile, "");
+  registry.WriteRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "StartFilename", "/x/y.start", false);
+  EXPECT_EQ(RunStartup("service=1", platform).SettingsFile, "/x/y.start");
+  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, "StartFilename").text,
+            first.SettingsFile);
+
+  platform.settingsOverride = dir / "env.start";
+  EXPECT_EQ(RunStartup("", platform).SettingsFile, dir / "env.start");
+}
+
+TEST(Startup, ServiceNeverProbesTheInstanceLock) {
+  test::TempDir dir;
+  FakePlatform platform(dir);
+  platform.otherInstance = true;
+  EXPECT_FALSE(RunStartup("service=1", platform).SettingsMode);
+  EXPECT_EQ(platform.lockProbes, 0);
+}
+
+TEST(Registry, TypesAndMissingValues) {
+  test::TempDir dir;
+  const Registry registry({dir / "u.ini", dir / "no/such/dir/m.ini"});
+  EXPECT_FALSE(registry.ReadRegistryString(RegistryRoot::CurrentUser, "K", "v").found);
+  ASSERT_TRUE(registry.WriteRegistryDword(RegistryRoot::CurrentUser, "K", "Types", 7));
+  const RegistryString dword = registry.ReadRegistryString(RegistryRoot::CurrentUser, "k", "types");
+  EXPECT_TRUE(dword.found);
+  EXPECT_EQ(dword.text, "");
+  ::setenv("PV_TEST_ROOT", "/srv", 1);
+  ASSERT_TRUE(registry.WriteRegistryString(RegistryRoot::CurrentUser, "K", "E", "%PV_TEST_ROOT%/x", true));
+  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::CurrentUser, "K", "E").text, "/srv/x");
+  EXPECT_FALSE(registry.WriteRegistryString(RegistryRoot::CurrentUser, "K", "L", "a\nb", false));
+}
+
+TEST(SystemInfo, PureParsers) {
+  EXPECT_EQ(ParseResolvConfServers("# c\nnameserver 10.0.0.1\nnameserver  ::1 # x\n"
+                                   "search a.b\nnameserverx 1.1.1.1\n nameserver 9.9.9.9\n"),
+            "10.0.0.1,::1,9.9.9.9");
+  EXPECT_EQ(ParseResolvConfServers(""), "");
+  EXPECT_EQ(ComposeHostName("box", "box.example.org"), "box.example.org");
+  EXPECT_EQ(ComposeHostName("box", "box"), "box");
+  EXPECT_EQ(ComposeHostName("box.lan", "other.example"), "box.lan");
+  EXPECT_EQ(ComposeHostName("box", "localhost.localdomain"), "box");
+  EXPECT_EQ(FullNameFromGecos("Ann Lee,Room 1,,", "ann"), "Ann Lee");
+  EXPECT_EQ(FullNameFromGecos("& Smith", "bob"), "Bob Smith");
+  EXPECT_EQ(DefaultMailAddressFrom("ann@example.org", "Ann Lee"), "\"Ann Lee\" <ann@example.org>");
+  EXPECT_EQ(DefaultMailAddressFrom("ann@example.org", ""), "ann@example.org");
+  EXPECT_EQ(DefaultMailAddressFrom("Ann <ann@example.org>", "X"), "Ann <ann@example.org>");
+  EXPECT_EQ(DefaultMailAddressFrom("", "X"), "");
+  EXPECT_EQ(ListSeparatorFor(","), ";");
+  EXPECT_EQ(ListSeparatorFor("."), ",");
+}
+
+}  // namespace
+}  // namespace pv

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "support/durable_write.h"
+#include "support/textfile.h"
+#include "unit/temp_dir.h"
+
+namespace pv {
+namespace {
+
+using test::TempDir;
+
+std::string Slurp(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  ASSERT_FALSE(WriteFileDurably(path, bytes));
+}
+
+TEST(ByteOrderMark, Detection) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string("\xFF\xFE" "a\0", 4), "utf16le"},
+      {std::string("\xFF\xFE\0\0", 4), "utf32le"},
+      {"\xFF\xFE", "utf32le"},  // bytes past the end count as 00
+      {"\xFE\xFF", "utf16be"},
+      {"\xEF\xBB\xBF" "x", "utf8"},
+      {std::string("\0\0\xFE\xFF", 4), "utf32be"},
+      {"", ""},
+      {"abc", ""},
+  };
+  for (const auto& [bytes, expected] : cases) EXPECT_EQ(DetectByteOrderMark(bytes), expected);
+}
+
+struct ReadCase {
+  std::string name;
+  std::string bytes;
+  std::string encoding;
+  std::string expectedText;
+  std::string expectedEncoding;
+};
+
+TEST(ReadTextFile, DecodesByMarkOrByName) {
+  const std::vector<ReadCase> cases = {
+      {"mark wins over ansi-1031", "\xEF\xBB\xBF" "Gr\xC3\xBC\xC3\x9F" "e", "ansi-1031", "Grüße", "utf8"},
+      {"empty name reads 1252", "Gr\xFC\xDF" "e", "", "Grüße", ""},
+      {"ansi-1031", "\x80", "ANSI-1031", "€", "ANSI-1031"},
+      {"utf16le skips its mark", std::string("\xFF\xFE" "a\0b\0", 6), "x", "ab", "utf16le"},
+      {"utf16be", std::string("\xFE\xFF\0a", 4), "", "a", "utf16be"},
+      {"utf8 without a mark loses three bytes", "abcdef", "utf8", "def", "utf8"},
+      {"utf32le falls to one character per byte", std::string("\xFF\xFE\0\0", 4), "",
+       std::string("\u00FF\u00FE\0\0", 6), "utf32le"},
+      {"code page number", "\xCF", "1251", "П", "1251"},
+      {"binary pairs", std::string("A\0B\0", 4), "binary", "AB", "binary"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    Put(dir / "f", c.bytes);
+    std::string text, encoding = c.encoding;
+    IoError error;
+    ASSERT_TRUE(ReadTextFile(dir / "f", text, error, encoding)) << c.name;
+    EXPECT_EQ(text, c.expectedText) << c.name;
+    EXPECT_EQ(encoding, c.expectedEncoding) << c.name;
+  }
+}
+
+TEST(ReadTextFile, MissingFileLengthAndPrefix) {
+  TempDir dir;
+  std::string text = "old", encoding;
+  IoError error;
+  EXPECT_FALSE(ReadTextFile(dir / "missing", text, error, encoding));
+  EXPECT_EQ(error.number, kErrFileNotFound);
+  EXPECT_EQ(text, "");
+
+  Put(dir / "f", "hello");
+  EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, 0));
+  EXPECT_EQ(text, "");
+  EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, -3));
+  EXPECT_EQ(text, "hel");
+  EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, 99));
+  EXPECT_EQ(text, "hello");
+}
+
+struct WriteCase {
+  std::string encoding;
+  std::string text;
+  std::string expectedBytes;
+};
+
+TEST(WriteTextFile, NewFilesCarryTheirMark) {
+  const std::vector<WriteCase> cases = {
+      {"utf8", "ü", "\xEF\xBB\xBF\xC3\xBC"},
+      {"utf8", "", "\xEF\xBB\xBF"},  // the mark alone still tells the encoding
+      {"utf16", "a", std::string("\xFF\xFE" "a\0", 4)},
+      {"utf16le", "a", std::string("\xFF\xFE" "a\0", 4)},
+      {"utf16be", "a", std::string("\xFE\xFF\0a", 4)},
+      {"binary", "a", std::string("a\0", 2)},
+      {"ansi-1031", "€ü", "\x80\xFC"},
+      {"1251", "П", "\xCF"},
+      {"", "ü", "\xC3\xBC"},  // the system code page of a UTF-8 locale
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    IoError error;
+    ASSERT_TRUE(WriteTextFile(dir / "f", c.text, false, "", error, c.encoding)) << c.encoding;
+    EXPECT_EQ(Slurp(dir / "f"), c.expectedBytes) << c.encoding;
+  }
+}
+
+TEST(WriteTextFile, AppendFollowsTheFilesOwnMark) {
+  TempDir dir;
+  IoError error;
+  Put(dir / "le", std::string("\xFF\xFE" "a\0", 4));
+  ASSERT_TRUE(WriteTextFile(dir / "le", "b", true, "", error, "utf8"));
+  EXPECT_EQ(Slurp(dir / "le"), std::string("\xFF\xFE" "a\0b\0", 6));
+
+  // No mark, or no file: the system code page, whatever the caller asked for.
+  ASSERT_TRUE(WriteTextFile(dir / "new", "ü", true, "", error, "utf16be"));
+  ASSERT_TRUE(WriteTextFile(dir / "new", "ü", true, "", error, "ansi-1031"));
+  EXPECT_EQ(Slurp(dir / "new"), "\xC3\xBC\xC3\xBC");
+}
+
+TEST(WriteTextFile, ErrorsAndBackup) {
+  TempDir dir;
+  IoError error;
+  EXPECT_FALSE(WriteTextFile(dir / "no/such/dir/f.txt", "x", false, "", error, ""));
+  EXPECT_EQ(error.number, kErrPathNotFound);
+  EXPECT_FALSE(WriteTextFile(dir / "no/such/dir/f.txt", "x", true, "", error, ""));
+  EXPECT_EQ(error.number, kErrPathNotFound);
+
+  Put(dir / "a.txt", "old");
+  EXPECT_FALSE(WriteTextFile(dir / "a.txt", "new", false, "TXT", error, ""));
+  EXPECT_EQ(error.number, kNoError);
+  EXPECT_EQ(Slurp(dir / "a.txt"), "old");
+
+  ASSERT_TRUE(WriteTextFile(dir / "a.txt", "new", false, "bak", error, ""));
+  EXPECT_EQ(Slurp(dir / "a.bak"), "old");
+  EXPECT_EQ(Slurp(dir / "a.txt"), "new");
+}
+
+TEST(WriteTextFile, SpoolTextRoundTripsEveryByteThroughAnsi1031) {
+  TempDir dir;
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  Put(dir / "a.eml", all);
+  std::string text, encoding = "ansi-1031";
+  IoError error;
+  ASSERT_TRUE(ReadTextFile(dir / "a.eml", text, error, encoding));
+  ASSERT_TRUE(WriteTextFile(dir / "b.eml", text, false, "", error, encoding));
+  EXPECT_EQ(Slurp(dir / "b.eml"), all);
+}
+
+TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
+  TempDir dir;
+  const std::string path = dir / "s.start";
+  ASSERT_FALSE(WriteFileDurably(path, "one", {0600, false}));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ::chmod(path.c_str(), 0640);
+  ASSERT_FALSE(WriteFileDurably(path, "two"));
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Slurp(path), "two");
+
+  const IoError exists = WriteFileDurably(path, "three", {0644, true});
+  EXPECT_TRUE(exists);
+  EXPECT_EQ(Slurp(path), "two");
+
+  int entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+}  // namespace
+}  // namespace pv
