@@ -20,16 +20,6 @@ std::string TempNameFor(const std::string& directory, const std::string& fileNam
          std::to_string(counter.fetch_add(1));
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 bool SyncDirectory(const std::string& directory) {
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return dir.ok() && ::fsync(dir.get()) == 0;

@@ -45,16 +45,6 @@ bool ReadAt(int fd, std::string& bytes, std::size_t count, off_t offset) {
   return true;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The bytes of a file written anew: a mark first for the UTF encodings. An empty text still
 // gets its mark, so the file tells its encoding.
 Bytes EncodeNewFile(std::string_view text, const std::string& encoding) {

@@ -1,5 +1,7 @@
 #pragma once
 // Owns a file descriptor and closes it once.
+#include <cerrno>
+#include <string_view>
 #include <unistd.h>
 
 namespace pv {
@@ -37,5 +39,16 @@ class UniqueFd {
  private:
   int fd_;
 };
+
+// Writes every byte (retrying short writes and EINTR); false on an error, errno tells which.
+inline bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 }  // namespace pv

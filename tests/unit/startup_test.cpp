@@ -158,3 +158,26 @@ TEST(SystemInfo, PureParsers) {
 
 }  // namespace
 }  // namespace pv
+
+#include "shell/debug_line.h"
+#include "support/durable_write.h"
+
+namespace pv {
+namespace {
+
+TEST(DebugLine, AppendsJoinedPartsAsCrLfLines) {
+  test::TempDir dir;
+  StartupValues values;
+  values.ProgramDirectory = dir.path();
+  InstallStartupValues(values);
+  WriteDebugLine({"Exit"});
+  WriteDebugLine({"a", "1", "b"});
+  WriteDebugLine({});
+  std::string bytes;
+  ASSERT_FALSE(ReadWholeFile(dir / "Postvane_debug.out", bytes));
+  EXPECT_EQ(bytes, "Exit\r\na - 1 - b\r\n\r\n");
+  InstallStartupValues({});
+}
+
+}  // namespace
+}  // namespace pv
