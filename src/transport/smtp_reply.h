@@ -1,0 +1,60 @@
+#pragma once
+// SMTP replies (RFC 5321 4.2): a strict, bounded reader and the EHLO capabilities.
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pv {
+
+struct SmtpReply {
+  int code = 0;                    // 200 ... 599
+  std::string enhanced;            // RFC 3463 status code of the first line ("5.1.1"), or ""
+  std::vector<std::string> lines;  // each line's text after the code and separator
+  // "550 5.1.1 No such user" (all lines joined by " "): for messages and outcomes.
+  std::string OneLine() const;
+  int Class() const { return code / 100; }
+};
+
+// Collects bytes from the server and cuts them into replies. Strict: every line is three
+// digits 2xx-5xx followed by "-", " " or the line end, all lines of a reply carry the same
+// code, a line is at most kMaxLineLength bytes and a reply at most kMaxReplyLength; non-printable
+// characters are shown as "?". A violation is a protocol error, after which the reader is done.
+class SmtpReplyReader {
+ public:
+  static constexpr std::size_t kMaxLineLength = 2048;
+  static constexpr std::size_t kMaxReplyLength = 65536;
+  enum class Status { NeedMore, Reply, Error };
+
+  void Feed(std::string_view bytes);
+  // The next complete reply; the raw lines of it are appended to rawLines when given (for the
+  // transcript). Error: `error` says what was wrong.
+  Status Next(SmtpReply& reply, std::string& error, std::vector<std::string>* rawLines = nullptr);
+  // Bytes received that do not yet form a complete reply.
+  bool HasPendingBytes() const;
+  void Clear();
+
+ private:
+  std::string buffer_;
+  std::size_t scanned_ = 0;
+  bool failed_ = false;
+};
+
+// The EHLO keywords Postvane uses, parsed once from the reply.
+struct SmtpCapabilities {
+  bool pipelining = false;
+  bool startTls = false;
+  bool eightBitMime = false;
+  bool enhancedStatusCodes = false;
+  bool smtpUtf8 = false;
+  std::optional<std::uint64_t> size;    // SIZE (0 = no fixed limit)
+  std::set<std::string> authMechanisms; // upper case: "PLAIN", "LOGIN", ...
+
+  // From the lines after the first of a 250 EHLO reply; unknown keywords and an empty line
+  // ("250 ") are ignored.
+  static SmtpCapabilities FromEhloReply(const SmtpReply& reply);
+};
+
+}  // namespace pv

@@ -1,0 +1,132 @@
+#pragma once
+// The SMTP client dialogue (RFC 5321) as an explicit state machine. It owns no socket: the
+// driver feeds it replies and does what its actions say (write bytes, start TLS, close), so
+// the whole dialogue can be replayed from a recorded transcript.
+//
+// On entering a state the session sends that state's command; the reply picks the next state.
+// With PIPELINING (RFC 2920) the RSET before a further mail, MAIL and every RCPT go out in one
+// write and their replies are taken in order. DATA is sent only when a recipient was accepted
+// (else RSET). Every recipient ends with its own outcome.
+#include <chrono>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transport/smtp_reply.h"
+#include "transport/transcript.h"
+
+namespace pv {
+
+enum class RecipientOutcome { Pending, Served, Temporary, Permanent };
+
+// The one place where a reply code decides an outcome: 2xx served, 5xx permanent, anything
+// else temporary.
+RecipientOutcome OutcomeOfReply(int code);
+
+enum class TlsMode {
+  Opportunistic,  // STARTTLS whenever offered; the certificate is not required to verify
+  Required,       // STARTTLS must be offered and succeed; the certificate must verify
+  Implicit,       // the connection is TLS from the start (the driver's handshake)
+  Off,            // never STARTTLS
+};
+
+enum class SessionFailure {
+  None,
+  Connection,  // the connection broke
+  Timeout,     // a reply did not come in time
+  Protocol,    // the server broke the protocol (malformed reply, unexpected code)
+  Tls,         // TLS required but not offered, refused or failed
+  Auth,        // authentication refused or impossible
+  Rejected,    // the greeting, EHLO or HELO was refused: this server takes no mail now
+};
+
+struct SmtpSessionOptions {
+  std::string heloName;
+  TlsMode tls = TlsMode::Opportunistic;
+  std::string authUser;  // empty: no AUTH
+  std::string authPassword;
+  std::chrono::milliseconds replyTimeout{std::chrono::minutes(5)};
+  std::chrono::milliseconds finalReplyTimeout{std::chrono::minutes(10)};  // after the final dot
+};
+
+struct SmtpMail {
+  std::string reversePath;              // "" is the null reverse path: MAIL FROM:<>
+  std::vector<std::string> recipients;  // validated mailboxes: no CR, LF, "<" or ">"
+  std::string data;                     // the message as bytes; line ends are mended on the wire
+};
+
+struct SmtpRecipientResult {
+  std::string address;
+  RecipientOutcome outcome = RecipientOutcome::Pending;
+  std::string reply;  // the reply that settled it ("550 5.1.1 No such user"), or what went wrong
+};
+
+// The message as it goes after DATA: every line end CR LF (a lone CR or LF becomes CR LF), a
+// line that starts with "." gets a second one, and CR LF "." CR LF at the end.
+std::string PrepareDataForWire(std::string_view data);
+
+class SmtpSession {
+ public:
+  enum class ActionKind {
+    Send,      // write `bytes`, then read the next reply
+    StartTls,  // do the TLS handshake now, then call OnTlsEstablished or OnTlsFailed
+    Ready,     // idle: StartMail or Quit
+    Close,     // close the connection: the session is over
+  };
+  struct Action {
+    ActionKind kind = ActionKind::Close;
+    std::string bytes;
+  };
+
+  SmtpSession(SmtpSessionOptions options, Transcript& transcript);
+
+  // The connection is up (and TLS for TlsMode::Implicit): the session waits for the greeting.
+  // Every reply read from the server goes here, one at a time.
+  Action OnReply(const SmtpReply& reply);
+  Action OnTlsEstablished(std::string_view description);
+  Action OnTlsFailed(std::string_view error);
+  // The connection broke, a reply was malformed, or none came in time: recipients still
+  // pending become temporary failures with `why`; the session is over (Close).
+  Action OnConnectionLost(std::string_view why);
+  Action OnProtocolError(std::string_view why);
+  Action OnTimeout();
+
+  // Starts a mail on a ready session.
+  Action StartMail(SmtpMail mail);
+  // QUIT; Close follows its reply. A session that is over gives Close at once.
+  Action Quit();
+
+  bool ready() const;
+  bool over() const;
+  // The current (or last) mail's recipients, each with its outcome.
+  const std::vector<SmtpRecipientResult>& recipients() const { return recipients_; }
+  SessionFailure failure() const { return failure_; }
+  const std::string& failureText() const { return failureText_; }
+  const SmtpCapabilities& capabilities() const { return capabilities_; }
+  bool tlsActive() const { return tlsActive_; }
+  // Opportunistic STARTTLS failed in the handshake: a new plain session to the same host is
+  // the way on (TlsMode::Off).
+  bool plainRetryAdvised() const { return plainRetryAdvised_; }
+  // How long to wait for the reply now expected.
+  std::chrono::milliseconds replyTimeout() const;
+  const char* stateName() const;
+
+ private:
+  // (implementation detail: states, the queue of expected replies, the current mail)
+  struct Impl;
+  SmtpSessionOptions options_;
+  Transcript& transcript_;
+  SmtpCapabilities capabilities_;
+  std::vector<SmtpRecipientResult> recipients_;
+  SessionFailure failure_ = SessionFailure::None;
+  std::string failureText_;
+  bool tlsActive_ = false;
+  bool plainRetryAdvised_ = false;
+  int state_ = 0;
+  std::deque<int> expected_;
+  std::string pendingData_;
+  bool mailSent_ = false;
+};
+
+}  // namespace pv
