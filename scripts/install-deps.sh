@@ -13,15 +13,26 @@ build_pkgs=(
 test_pkgs=(
   googletest libgtest-dev libgmock-dev
 )
+# Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
+# swaks's TLS modules are named because recommends are not installed. postfix only provides
+# smtp-sink; it is preseeded below so that it stays unconfigured and starts no MTA.
+rig_pkgs=(
+  dnsmasq-base dnsutils python3-aiosmtpd swaks libnet-ssleay-perl libio-socket-ssl-perl
+  dante-server microsocks curl openssl iproute2 postfix
+)
 
 missing=()
-for p in "${build_pkgs[@]}" "${test_pkgs[@]}"; do
+for p in "${build_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
   exit 0
 fi
+
+# Must come before postfix is installed: "No configuration" leaves it without main.cf, so it
+# does not start and does not take port 25 (which the rig binds on 127.0.0.x).
+echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
 
 echo "install-deps: installing ${missing[*]}"
 # DPkg::Lock::Timeout waits for another apt/dpkg run (unattended upgrades, a second shell).

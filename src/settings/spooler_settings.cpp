@@ -62,6 +62,15 @@ void LoadDeliveryPart(const std::string& file, const SettingsDefaults& defaults,
   s.MaxRetryCount = ReadSettingLong(file, kSpoolerSection, "MaxRetryCount", kDefaultMaxRetryCount);
 }
 
+// Beyond the original keys: the relay's login and transport security.
+void LoadRelayPart(const std::string& file, SpoolerSettings& s) {
+  s.RelayUser = ReadSettingString(file, kSpoolerSection, "RelayUser", "");
+  s.RelayPassword = INIReadUnicodeStringCrypted(file, kSpoolerSection, "RelayPassword", "",
+                                                kProxyPasswordCipherKey);
+  s.RelaySecurity =
+      RelaySecurityFromText(ReadSettingString(file, kSpoolerSection, "RelaySecurity", "auto"));
+}
+
 const char* ProxyTypeName(ProxyTypeCode code) {
   switch (code) {
     case ProxySocks4: return "SOCKS4";
@@ -86,11 +95,30 @@ ProxyTypeCode ProxyTypeFromText(std::string_view text) {
   return ProxyNone;
 }
 
+RelaySecurityMode RelaySecurityFromText(std::string_view text) {
+  const std::string lower = ToLowerAscii(Trim(text));
+  if (lower == "starttls") return RelaySecurityMode::StartTls;
+  if (lower == "tls") return RelaySecurityMode::Tls;
+  if (lower == "none") return RelaySecurityMode::None;
+  return RelaySecurityMode::Auto;
+}
+
+const char* RelaySecurityName(RelaySecurityMode mode) {
+  switch (mode) {
+    case RelaySecurityMode::StartTls: return "starttls";
+    case RelaySecurityMode::Tls: return "tls";
+    case RelaySecurityMode::None: return "none";
+    case RelaySecurityMode::Auto: break;
+  }
+  return "auto";
+}
+
 bool LoadSettings(const std::string& settingsFile, const SettingsDefaults& defaults,
                   SpoolerSettings& settings) {
   const bool ok = LoadSpoolPart(settingsFile, defaults, settings);
   LoadReportingPart(settingsFile, defaults, settings);
   LoadDeliveryPart(settingsFile, defaults, settings);
+  LoadRelayPart(settingsFile, settings);
   return ok;
 }
 
@@ -120,6 +148,9 @@ std::string DescribeSettings(const SpoolerSettings& s) {
   AddLine(out, "DefaultReturnTo", s.DefaultReturnTo);
   AddLine(out, "RetryInterval", s.RetryInterval);
   AddLine(out, "MaxRetryCount", std::to_string(s.MaxRetryCount));
+  AddLine(out, "RelayUser", s.RelayUser);
+  AddLine(out, "RelayPassword", s.RelayPassword.empty() ? "" : "********");
+  AddLine(out, "RelaySecurity", RelaySecurityName(s.RelaySecurity));
   return out;
 }
 

@@ -26,6 +26,17 @@ enum ProxyTypeCode : std::int32_t {
   ProxySocks5Auth = 3,
 };
 
+// How Postvane talks to the relay host (key RelaySecurity, compared after lower-casing).
+enum class RelaySecurityMode {
+  Auto,      // "auto" and any other text: STARTTLS when offered, the certificate not required
+  StartTls,  // "starttls": STARTTLS required, the certificate verified
+  Tls,       // "tls": TLS from the first byte (port 465 by default), the certificate verified
+  None,      // "none": never TLS
+};
+
+RelaySecurityMode RelaySecurityFromText(std::string_view text);
+const char* RelaySecurityName(RelaySecurityMode mode);
+
 // The fields in the order LoadSettings fills them, named after the keys they come from.
 struct SpoolerSettings {
   std::int32_t UpDelay = kDefaultUpDelay;
@@ -50,6 +61,10 @@ struct SpoolerSettings {
   std::string DefaultReturnTo;
   std::string RetryInterval;
   std::int32_t MaxRetryCount = kDefaultMaxRetryCount;
+  // The relay's login (read after the keys above): AUTH only ever goes over TLS.
+  std::string RelayUser;
+  std::string RelayPassword;  // in clear; stored enciphered like ProxyPassword
+  RelaySecurityMode RelaySecurity = RelaySecurityMode::Auto;
 };
 
 // Start-up values that serve as defaults of the load.

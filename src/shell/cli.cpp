@@ -5,17 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "engine/delivery.h"
+#include "engine/spool_file.h"
 #include "pv_version.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/settings_state.h"
 #include "shell/startup.h"
 #include "support/paths.h"
 #include "support/text.h"
+#include "support/textfile.h"
 
 namespace pv {
 namespace {
 
 constexpr const char* kUsage = R"(Usage: postvane [switch=1 ...]
+       postvane --deliver FILE
        postvane --help | --version
 
 Postvane delivers the mails that scripts and programs drop into its spool
@@ -27,6 +31,9 @@ Switches (found anywhere in the command line, without regard to case):
   settingsmode=1   only offer the settings
   quiet=1          quiet mode for the scripting test
   debug=1          write debug lines to Postvane_debug.out in the program directory
+
+  --deliver FILE   deliver one mail file now with the current settings and print
+                   the whole SMTP protocol; the file is left as it is
 
 Environment:
   POSTVANE_SETTINGS     the settings file to use (the recorded one is not consulted)
@@ -80,6 +87,42 @@ int Launch(const StartupValues& startup) {
   return 0;
 }
 
+// Prints each result where a person reads it.
+class ConsoleReporter : public ResultReporter {
+ public:
+  void ReportResult(ResultKind kind, const std::string&, const std::string& recipients,
+                    const std::string&, std::int32_t exitCode, const std::string& message,
+                    const std::string&) override {
+    std::cout << (kind == kResultSuccess ? "Delivered" : "Failed") << " (exit code " << exitCode
+              << ", recipients " << recipients << "):\n" << message << "\n";
+  }
+};
+
+// Delivers one mail file as the spool run would, without touching the file.
+int DeliverFile(const std::string& path, const std::string& commandLine) {
+  MakeDirectories(RemoveTrailingSeparator(DirectoryPart(Startup().SettingsFile)));
+  LoadSettings();
+  std::string text, encoding = "ansi-1031";
+  IoError error;
+  if (!ReadTextFile(path, text, error, encoding)) {
+    std::cerr << "postvane: " << error.text << "\n";
+    return 2;
+  }
+  SpoolFile file;
+  file.Path = path;
+  ParseSpoolText(text, LocalDateTime::Now(), file);
+  const SpoolerSettings settings = SettingsSnapshot();
+  MailTransport transport;
+  ConsoleReporter reporter;
+  std::string protocol, served;
+  const bool ok = DeliverMail(RecipientsOf(file), MailTextOf(file), protocol, served,
+                              {transport, settings, reporter, file.From, file.Subject, commandLine});
+  transport.CloseAllSessions();
+  std::cout << "\nProtocol:\n" << protocol;
+  if (!served.empty()) std::cout << "\nServed: " << served << "\n";
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int RunMain(int argc, char** argv) {
@@ -99,6 +142,7 @@ int RunMain(int argc, char** argv) {
   }
   LinuxStartupPlatform platform;
   InstallStartupValues(RunStartup(JoinArguments(argc, argv), platform));
+  if (args.size() >= 2 && args[0] == "--deliver") return DeliverFile(args[1], JoinArguments(argc, argv));
   const StartupValues& startup = Startup();
   if (startup.IsService &&
       platform.instanceLock().TryAcquire() == InstanceLock::Result::HeldByOther) {

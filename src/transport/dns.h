@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pv {
@@ -15,6 +16,9 @@ enum class DnsStatus {
   NullMx,    // the single MX "." (RFC 7505): the domain takes no mail, permanent
   TempFail,  // SERVFAIL, timeout, refused, unreachable servers: temporary
 };
+
+// "Ok", "NoData", ...: for logs and test messages.
+std::string_view DnsStatusName(DnsStatus status);
 
 struct MxHost {
   std::uint16_t preference = 0;

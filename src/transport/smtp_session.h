@@ -113,20 +113,72 @@ class SmtpSession {
   const char* stateName() const;
 
  private:
-  // (implementation detail: states, the queue of expected replies, the current mail)
-  struct Impl;
+  enum class State {
+    Greeting,           // connected, the greeting not yet read
+    Ehlo,
+    Helo,
+    StartTls,           // STARTTLS sent
+    TlsHandshake,       // the driver does the handshake
+    AuthPlain,
+    AuthLogin,          // AUTH LOGIN sent, the user name is asked for next
+    AuthLoginUser,      // the user name sent, the password is asked for next
+    AuthLoginPassword,  // the password sent
+    Ready,
+    Envelope,           // RSET, MAIL and RCPT of a mail: the replies in `expected_`
+    Data,               // DATA sent
+    MessageData,        // the message and its final dot sent
+    Reset,              // RSET after a mail that no recipient accepted
+    Quit,               // QUIT sent: any reply ends the session
+    Over,
+  };
+  enum class CommandKind { Rset, Mail, Rcpt };
+  struct Command {
+    CommandKind kind = CommandKind::Rset;
+    std::size_t recipient = 0;  // index into recipients_ for RCPT
+    std::string line;
+  };
+
+  Action OnGreeting(const SmtpReply& reply);
+  Action OnHello(const SmtpReply& reply);
+  Action OnStartTlsReply(const SmtpReply& reply);
+  Action OnAuthReply(const SmtpReply& reply);
+  Action OnEnvelopeReply(const SmtpReply& reply);
+  Action OnDataReply(const SmtpReply& reply);
+  Action OnFinalReply(const SmtpReply& reply);
+  Action OnServerClosing(const SmtpReply& reply);
+
+  Action SendEhlo();
+  Action AfterHello();
+  Action StartAuth();
+  Action AfterRecipients();
+  Action SendQueued();
+  Action Send(State next, const std::string& line);
+  Action SendSecret(State next, const std::string& line, std::size_t visible);
+  Action BecomeReady();
+  // Ends the session with a failure: pending recipients become temporary with `text`; with
+  // `quit` QUIT goes first, otherwise the connection closes at once.
+  Action Fail(SessionFailure failure, const std::string& text, bool quit);
+  Action RefuseMail(const SmtpMail& mail);
+  std::string MailCommand(const SmtpMail& mail) const;
+  void SettlePending(RecipientOutcome outcome, const std::string& text);
+  void Record(const SmtpReply& reply);
+  std::string Awaited() const;
+
   SmtpSessionOptions options_;
   Transcript& transcript_;
   SmtpCapabilities capabilities_;
   std::vector<SmtpRecipientResult> recipients_;
+  std::vector<bool> accepted_;  // per recipient: RCPT answered 2xx
   SessionFailure failure_ = SessionFailure::None;
   std::string failureText_;
   bool tlsActive_ = false;
   bool plainRetryAdvised_ = false;
-  int state_ = 0;
-  std::deque<int> expected_;
-  std::string pendingData_;
-  bool mailSent_ = false;
+  State state_ = State::Greeting;
+  std::deque<Command> unsent_;    // envelope commands not yet written (no PIPELINING)
+  std::deque<Command> expected_;  // commands written whose replies are awaited, in order
+  std::string wireData_;          // the current mail as PrepareDataForWire made it
+  bool mailRefused_ = false;      // MAIL was refused: the RCPT replies still due are ignored
+  bool mailSent_ = false;         // a MAIL went out before: the next mail starts with RSET
 };
 
 }  // namespace pv

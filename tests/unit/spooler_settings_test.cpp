@@ -74,7 +74,10 @@ TEST_F(SpoolerSettingsTest, MissingFileGivesDefaultsAndCreatesFile) {
             "EffectiveDNSServers = 10.0.0.1,10.0.0.2\n"
             "DefaultReturnTo = me@example.org\n"
             "RetryInterval = 10,10,10,60,120,240,480,720,1440\n"
-            "MaxRetryCount = 9\n");
+            "MaxRetryCount = 9\n"
+            "RelayUser = \n"
+            "RelayPassword = \n"
+            "RelaySecurity = auto\n");
   EXPECT_EQ(ReadSettingString(file_, "Settings", "DefaultSpoolDir", "missing"), spoolDir);
   struct stat st {};
   ASSERT_EQ(::stat(file_.c_str(), &st), 0);
@@ -171,6 +174,24 @@ TEST_F(SpoolerSettingsTest, PasswordIsDecipheredAndNeverDescribed) {
   EXPECT_NE(text.find("ProxyPassword = ********\n"), std::string::npos);
   EXPECT_NE(text.find("ProxyUser = alice\n"), std::string::npos);
   EXPECT_NE(text.find("UpDelay = 60\n"), std::string::npos);
+}
+
+TEST_F(SpoolerSettingsTest, RelayLoginAndSecurity) {
+  ASSERT_TRUE(INIWriteUnicodeStringCrypted(file_, "Spooler", "RelayPassword", "p\xC3\xA4ss",
+                                           kProxyPasswordCipherKey));
+  ASSERT_TRUE(WriteSettingString(file_, "Spooler", "RelayUser", "bob"));
+  const std::vector<std::pair<std::string, RelaySecurityMode>> modes = {
+      {"STARTTLS", RelaySecurityMode::StartTls}, {"tls", RelaySecurityMode::Tls},
+      {"None", RelaySecurityMode::None},         {"auto", RelaySecurityMode::Auto},
+      {"ssl", RelaySecurityMode::Auto},          {"", RelaySecurityMode::Auto}};
+  for (const auto& [text, mode] : modes) {
+    ASSERT_TRUE(WriteSettingString(file_, "Spooler", "RelaySecurity", text));
+    const SpoolerSettings s = Load();
+    EXPECT_EQ(s.RelaySecurity, mode) << text;
+    EXPECT_EQ(s.RelayUser, "bob");
+    EXPECT_EQ(s.RelayPassword, "p\xC3\xA4ss");
+    EXPECT_EQ(DescribeSettings(s).find("p\xC3\xA4ss"), std::string::npos);
+  }
 }
 
 }  // namespace

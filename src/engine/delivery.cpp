@@ -1,0 +1,106 @@
+#include "engine/delivery.h"
+
+#include <exception>
+
+#include "engine/comma_list.h"
+#include "engine/server_address.h"
+#include "support/text.h"
+
+namespace pv {
+
+std::atomic<std::int32_t> LastExitCode{0};
+
+namespace {
+
+constexpr std::int32_t kDefaultProxyPort = 1080;
+
+std::string WithoutCrLf(std::string text) {
+  for (auto pos = text.find("\r\n"); pos != std::string::npos; pos = text.find("\r\n"))
+    text.erase(pos, 2);
+  return text;
+}
+
+RelayTls RelayTlsOf(RelaySecurityMode mode) {
+  switch (mode) {
+    case RelaySecurityMode::StartTls: return RelayTls::StartTls;
+    case RelaySecurityMode::Tls: return RelayTls::Tls;
+    case RelaySecurityMode::None: return RelayTls::None;
+    case RelaySecurityMode::Auto: break;
+  }
+  return RelayTls::Auto;
+}
+
+void ReportFailure(const std::string& recipients, const DeliveryContext& c) {
+  MailTransport& t = c.transport;
+  LastExitCode = kExitTransportFailed;
+  const std::string condition = std::to_string(t.GetResultCondition());
+  std::string message = t.GetResultMessage();
+  if (WithoutCrLf(message).empty()) message = "Result message is empty. Result condition #" + condition;
+  std::string protocol = t.GetResultProtocol();
+  if (WithoutCrLf(protocol).empty())
+    protocol = "Result protocol is empty. Result condition #" + condition;
+  c.reporter.ReportResult(kResultError, c.from, recipients, c.subject, kExitTransportFailed,
+                          message, protocol);
+}
+
+}  // namespace
+
+std::string ServedItemsOf(const std::string& servedEntries) {
+  std::string served;
+  if (servedEntries.empty()) return served;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = servedEntries.find('\0', start);
+    const std::string entry = servedEntries.substr(start, end == std::string::npos ? end : end - start);
+    if (!entry.empty()) served = AppendListItem(served, ",", entry.substr(0, entry.find('\t')));
+    if (end == std::string::npos) return served;
+    start = end + 1;
+  }
+}
+
+void ConfigureTransport(MailTransport& transport, const SpoolerSettings& settings) {
+  transport.SetDnsServers(settings.EffectiveDNSServers);
+  ServerAddress proxy;
+  ParseServerAddress(settings.ProxyServer, proxy, kDefaultProxyPort);
+  transport.SetProxyType(settings.ProxyType);
+  transport.SetProxyUser(settings.ProxyUser);
+  transport.SetProxyHost(proxy.host);
+  transport.SetProxyPort(proxy.port);
+  transport.SetProxyPassword(settings.ProxyPassword);
+  transport.SetRelayHost(settings.RelayHostName);
+  transport.SetRelayLogin(settings.RelayUser, settings.RelayPassword,
+                          RelayTlsOf(settings.RelaySecurity));
+}
+
+bool DeliverMail(const std::string& recipients, const std::string& mailText,
+                 std::string& protocol, std::string& served, const DeliveryContext& c) {
+  protocol.clear();
+  served.clear();
+  bool ok = false;
+  try {
+    MailTransport& t = c.transport;
+    t.ResetMail();
+    t.LoadMail(mailText, c.from, recipients);
+    ConfigureTransport(t, c.settings);
+    ok = t.Send(c.settings.SenderHostName);
+    protocol = t.GetResultProtocol();
+    served = ServedItemsOf(t.GetServedRecipients());
+    if (ok) {
+      LastExitCode = kExitDelivered;
+      c.reporter.ReportResult(kResultSuccess, c.from, served, c.subject, kExitDelivered,
+                              "eMail to '" + served + "' successfully sent.", "");
+    } else {
+      ReportFailure(recipients, c);
+    }
+  } catch (const std::exception& error) {
+    // The attempt counts as failed and is repeated later, whatever Send said.
+    LastExitCode = kExitDeliveryError;
+    c.reporter.ReportResult(kResultError, c.from, recipients, c.subject, kExitDeliveryError,
+                            "Error: '" + std::string(error.what()) + "'. Cmd: " + c.commandLine,
+                            "");
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace pv

@@ -1,0 +1,33 @@
+#pragma once
+// One delivery attempt of one mail through the mail transport, reported as a result.
+#include <string>
+
+#include "engine/result_reporter.h"
+#include "settings/spooler_settings.h"
+#include "transport/mail_transport.h"
+
+namespace pv {
+
+struct DeliveryContext {
+  MailTransport& transport;
+  const SpoolerSettings& settings;
+  ResultReporter& reporter;
+  std::string from;         // the mail's From value
+  std::string subject;      // the mail's Subject value
+  std::string commandLine;  // the program's arguments, for the report of an unexpected error
+};
+
+// Delivers mailText to the comma list of recipients. protocol receives the transport's
+// protocol, served the comma list of recipient items served (on success and failure alike).
+// True when the mail was delivered to every recipient.
+bool DeliverMail(const std::string& recipients, const std::string& mailText,
+                 std::string& protocol, std::string& served, const DeliveryContext& context);
+
+// The served list of the transport ("item TAB reply", entries separated by character 0) as a
+// comma list of the items.
+std::string ServedItemsOf(const std::string& servedEntries);
+
+// Applies the delivery settings to the transport.
+void ConfigureTransport(MailTransport& transport, const SpoolerSettings& settings);
+
+}  // namespace pv

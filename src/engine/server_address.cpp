@@ -1,0 +1,74 @@
+#include "engine/server_address.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "support/text.h"
+
+namespace pv {
+namespace {
+
+// The leading decimal number (sign, digits, fraction) rounded half to even, limited to
+// 1 ... 65535; no number counts as 0, so it gives 1.
+std::int32_t LeadingPort(std::string_view text) {
+  text = Trim(text);
+  std::size_t end = 0;
+  if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+  const std::size_t digitsStart = end;
+  while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.')) ++end;
+  double value = 0;
+  if (end > digitsStart) value = std::strtod(std::string(text.substr(0, end)).c_str(), nullptr);
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= 1)) return 1;
+  if (rounded > 65535) return 65535;
+  return static_cast<std::int32_t>(rounded);
+}
+
+// Splits host and port; a bracketed IPv6 host keeps its colons.
+void SplitHostPort(std::string_view address, ServerAddress& out, std::int32_t defaultPort) {
+  std::size_t colon = address.find(':');
+  if (address.starts_with('[')) {
+    const auto close = address.find(']');
+    if (close != std::string_view::npos) {
+      out.host = std::string(address.substr(1, close - 1));
+      const auto rest = address.substr(close + 1);
+      out.port = rest.starts_with(':') ? LeadingPort(rest.substr(1)) : defaultPort;
+      return;
+    }
+  }
+  if (colon == std::string_view::npos) {
+    out.host = std::string(Trim(address));
+    out.port = defaultPort;
+    return;
+  }
+  out.port = LeadingPort(address.substr(colon + 1));
+  out.host = std::string(Trim(address.substr(0, colon)));
+}
+
+}  // namespace
+
+bool ParseServerAddress(std::string_view address, ServerAddress& out, std::int32_t defaultPort) {
+  out = {};
+  if (const auto pos = address.find("://"); pos != std::string_view::npos) {
+    out.scheme = std::string(Trim(address.substr(0, pos)));
+    address = Trim(address.substr(pos + 3));
+  }
+  if (const auto pos = address.find('?'); pos != std::string_view::npos) {
+    out.query = std::string(address.substr(pos + 1));
+    address = address.substr(0, pos);
+  }
+  auto slash = address.find('/');
+  if (slash == std::string_view::npos) slash = address.find('\\');
+  if (slash != std::string_view::npos) {
+    out.path = std::string(Trim(address.substr(slash + 1)));
+    address = Trim(address.substr(0, slash));
+  }
+  if (const auto at = address.find('@'); at != std::string_view::npos) {
+    out.userInfo = std::string(address.substr(0, at));
+    address = address.substr(at + 1);
+  }
+  SplitHostPort(address, out, defaultPort);
+  return !out.host.empty();
+}
+
+}  // namespace pv

@@ -1,0 +1,183 @@
+#include "engine/spool_file.h"
+
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "engine/comma_list.h"
+#include "settings/ini_store.h"
+#include "support/mime_words.h"
+#include "support/text.h"
+
+namespace pv {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kFold = "\r\n\t";
+
+std::vector<std::string_view> Lines(std::string_view block) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (;;) {
+    const auto pos = block.find(kCrLf, start);
+    lines.push_back(block.substr(start, pos == std::string_view::npos ? pos : pos - start));
+    if (pos == std::string_view::npos) return lines;
+    start = pos + 2;
+  }
+}
+
+std::string WithoutTabs(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\t') out += c;
+  return out;
+}
+
+std::string Piece(std::string_view text) { return std::string(Trim(WithoutTabs(text), " ")); }
+
+// Applies `encode` to each folded line of a value and keeps the folding.
+std::string EncodeFolded(std::string_view value,
+                         const std::function<std::string(std::string_view)>& encode) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const auto pos = value.find(kFold, start);
+    out += encode(value.substr(start, pos == std::string_view::npos ? pos : pos - start));
+    if (pos == std::string_view::npos) return out;
+    out += kFold;
+    start = pos + kFold.size();
+  }
+}
+
+std::string EncodeMailboxItem(std::string_view item) {
+  const auto open = item.rfind('<');
+  if (open == std::string_view::npos) return std::string(item);
+  const std::string_view name = item.substr(0, open);
+  const std::size_t lead = name.find_first_not_of(" \t");
+  if (lead == std::string_view::npos) return std::string(item);
+  std::string_view bare = Trim(name, " \t");
+  if (bare.size() >= 2 && bare.front() == '"' && bare.back() == '"') {
+    const std::string encoded = EncodeHeaderValue("UTF-8", bare.substr(1, bare.size() - 2), "B");
+    if (encoded == bare.substr(1, bare.size() - 2)) return std::string(item);
+    return std::string(name.substr(0, lead)) + encoded + " " + std::string(item.substr(open));
+  }
+  const std::string encoded = EncodeHeaderValue("UTF-8", bare, "B");
+  if (encoded == bare) return std::string(item);
+  return std::string(name.substr(0, lead)) + encoded + " " + std::string(item.substr(open));
+}
+
+bool LeadingNumberIsNotZero(std::string_view value) {
+  const std::string text(Trim(value));
+  return std::strtod(text.c_str(), nullptr) != 0;
+}
+
+struct HeaderLine {
+  std::string name;   // as written, trimmed
+  std::string value;  // unfolded into CR LF TAB, decoded
+};
+
+std::vector<HeaderLine> ReadHeaderLines(std::string_view block) {
+  std::vector<HeaderLine> headers;
+  for (std::string_view line : Lines(block)) {
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos && !headers.empty()) {
+      // A line without ":" continues the header before it.
+      std::string& value = headers.back().value;
+      if (!value.empty()) value += kFold;
+      value += Piece(line);
+      continue;
+    }
+    const std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
+    const std::string_view value = colon == std::string_view::npos ? line : line.substr(colon + 1);
+    headers.push_back({std::string(Trim(name)), Piece(value)});
+  }
+  for (HeaderLine& h : headers) h.value = DecodeEncodedWords(h.value);
+  return headers;
+}
+
+void AddLine(std::string& list, const std::string& name, const std::string& value) {
+  if (!list.empty()) list += kCrLf;
+  list += name + ": " + value;
+}
+
+// Takes one header into the fields; says where its rebuilt line goes.
+void ApplyHeader(const HeaderLine& h, LocalDateTime now, SpoolFile& f) {
+  const std::string key = ToLowerAscii(h.name);
+  const std::string encodedAddresses = EncodeAddressList(h.value);
+  const auto both = [&](const std::string& value) {
+    AddLine(f.SendHeaders, h.name, value);
+    AddLine(f.FileHeaders, h.name, value);
+  };
+  if (key == "from") { f.From = h.value; both(encodedAddresses); }
+  else if (key == "to") { f.To = h.value; both(encodedAddresses); }
+  else if (key == "cc") { f.Cc = h.value; both(encodedAddresses); }
+  else if (key == "bcc") { f.Bcc = h.value; AddLine(f.FileHeaders, h.name, encodedAddresses); }
+  else if (key == "subject") { f.Subject = h.value; both(EncodeUnstructured(h.value)); }
+  else if (key == "mime-version") { f.MimeVersion = h.value; both(h.value); }
+  else if (key == "x-pvx-retry") f.RetryCount = SettingTextToLong(h.value);
+  else if (key == "x-pvx-sendafter") {
+    bool error = false;
+    const LocalDateTime when = h.value.empty() ? now : ParseDateTime(h.value, now, error);
+    f.SendAfter = (h.value.empty() || error) ? now : when;
+  } else if (key == "x-pvx-returnto") { f.ReturnTo = h.value; AddLine(f.FileHeaders, h.name, h.value); }
+  else if (key == "x-pvx-isreturnmail") {
+    f.IsReturnMail = LeadingNumberIsNotZero(h.value);
+    both(f.IsReturnMail ? "1" : "0");
+  } else if (key == "x-pvx-successaddresses") f.SuccessAddresses = h.value;
+  else if (key == "x-pvx-iserrormime") f.IsErrorMime = LeadingNumberIsNotZero(h.value);
+  else if (key == "x-mimeole") {}
+  else if (key == "x-unsent") AddLine(f.FileHeaders, h.name, h.value);
+  else both(h.value);
+}
+
+}  // namespace
+
+std::string_view HeaderBlockOf(std::string_view text) {
+  return text.substr(0, text.find("\r\n\r\n"));
+}
+
+std::string_view BodyOf(std::string_view text) {
+  const auto pos = text.find("\r\n\r\n");
+  return pos == std::string_view::npos ? text : text.substr(pos + 4);
+}
+
+std::string EncodeAddressList(std::string_view value) {
+  return EncodeFolded(value, [](std::string_view line) {
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+      const auto pos = line.find(',', start);
+      out += EncodeMailboxItem(line.substr(start, pos == std::string_view::npos ? pos : pos - start));
+      if (pos == std::string_view::npos) return out;
+      out += ',';
+      start = pos + 1;
+    }
+  });
+}
+
+std::string EncodeUnstructured(std::string_view value) {
+  return EncodeFolded(value, [](std::string_view line) {
+    return EncodeHeaderValue("UTF-8", line, "B");
+  });
+}
+
+void ParseSpoolText(std::string_view text, LocalDateTime now, SpoolFile& f) {
+  f.Content = std::string(text);
+  f.Body = std::string(BodyOf(text));
+  f.SendAfter = now;
+  for (const HeaderLine& h : ReadHeaderLines(HeaderBlockOf(text))) ApplyHeader(h, now, f);
+}
+
+std::string MailTextOf(const SpoolFile& f) {
+  return f.SendHeaders + "\r\n\r\n" + f.Body;
+}
+
+std::string RecipientsOf(const SpoolFile& f) {
+  std::string list = f.To;
+  if (!f.Cc.empty()) list = AppendListItem(list, ",", f.Cc);
+  if (!f.Bcc.empty()) list = AppendListItem(list, ",", f.Bcc);
+  list = RemoveDuplicateItems(list, ",");
+  return RemoveListedItems(list, ",", f.SuccessAddresses, ",");
+}
+
+}  // namespace pv

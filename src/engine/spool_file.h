@@ -1,0 +1,48 @@
+#pragma once
+// The spool file: a complete mail as CR LF text whose header block also carries the control
+// headers "X-pvx-...". Parsing is pure: text in, fields and rebuilt header lists out.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/date_time.h"
+
+namespace pv {
+
+struct SpoolFile {
+  std::string Path;         // the name under which the file was found
+  std::string WorkingPath;  // the name while it is processed
+  std::string Content;      // the whole text as read
+  std::string Body;         // the text after the first empty line
+  std::string SendHeaders;  // header lines that go out with the mail, joined by CR LF
+  std::string FileHeaders;  // header lines written back on a rewrite, joined by CR LF
+  std::string From, To, Cc, Bcc, Subject, MimeVersion;  // decoded values
+  std::int32_t RetryCount = 0;
+  LocalDateTime SendAfter;
+  std::string ReturnTo;
+  bool IsReturnMail = false;
+  std::string SuccessAddresses;
+  bool IsErrorMime = false;
+};
+
+// The header block: the text before the first CR LF CR LF, or the whole text without one.
+std::string_view HeaderBlockOf(std::string_view text);
+// The body: the text after the first CR LF CR LF, or the whole text without one.
+std::string_view BodyOf(std::string_view text);
+
+// Fills the fields, SendHeaders, FileHeaders and Body of `file` from `text` (kept as Content).
+// A send-after value that is empty or unreadable means `now`.
+void ParseSpoolText(std::string_view text, LocalDateTime now, SpoolFile& file);
+
+// The mail that goes out: SendHeaders, an empty line, the body.
+std::string MailTextOf(const SpoolFile& file);
+// To, Cc and Bcc as one comma list without repetitions and without the recipients served
+// before (SuccessAddresses).
+std::string RecipientsOf(const SpoolFile& file);
+
+// A header value as it goes out: encoded words where needed, folding kept. In address lists
+// only the display names are encoded, so every address stays readable.
+std::string EncodeAddressList(std::string_view value);
+std::string EncodeUnstructured(std::string_view value);
+
+}  // namespace pv

@@ -1,0 +1,151 @@
+#pragma once
+// The mail transport: composes mails and spool files, and delivers a loaded mail by SMTP,
+// straight to the recipients' mail exchangers or through a relay host, optionally through a
+// SOCKS proxy. Sessions stay open between the mails of one spool run (RSET between mails) and
+// are closed with QUIT when the run ends or after a few idle seconds.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/connection.h"
+#include "transport/mail_composer.h"
+#include "transport/smtp_session.h"
+#include "transport/transcript.h"
+
+namespace pv {
+
+class DnsResolver;
+struct SessionDriver;
+
+// The kind of the last failure (GetResultCondition).
+enum ResultCondition : std::int32_t {
+  kConditionNone = 0,              // every recipient served
+  kConditionRecipientTemporary = 1,  // a server answered 4xx
+  kConditionRecipientPermanent = 2,  // a server answered 5xx
+  kConditionDnsTemporary = 3,      // SERVFAIL, timeout, no answer
+  kConditionDnsPermanent = 4,      // no such domain, or a null MX
+  kConditionConnection = 5,        // no server could be reached, or the connection broke
+  kConditionProxy = 6,             // the SOCKS proxy refused or failed
+  kConditionTls = 7,               // TLS required but not possible
+  kConditionAuth = 8,              // the relay refused the login
+  kConditionProtocol = 9,          // a server broke the protocol or did not answer in time
+  kConditionInvalidAddress = 10,   // a recipient or the sender is not a valid address
+  kConditionNoMail = 11,           // nothing to send: no mail loaded, or no recipient
+};
+
+struct TransportTimeouts {
+  std::chrono::milliseconds connect{std::chrono::seconds(30)};
+  std::chrono::milliseconds reply{std::chrono::minutes(5)};
+  std::chrono::milliseconds finalReply{std::chrono::minutes(10)};
+  std::chrono::milliseconds dns{std::chrono::seconds(15)};
+  std::chrono::milliseconds sessionIdle{std::chrono::seconds(5)};
+};
+
+enum class RelayTls { Auto, StartTls, Tls, None };
+
+class MailTransport {
+ public:
+  MailTransport();
+  ~MailTransport();
+  MailTransport(const MailTransport&) = delete;
+  MailTransport& operator=(const MailTransport&) = delete;
+
+  // ---- Composing ----
+  bool NewMail(const std::string& subject, const std::string& from, const std::string& to,
+               const std::string& body);
+  bool AddHeader(const std::string& name, const std::string& value);
+  bool AddTextAttachment(const std::string& text, const std::string& attachmentName);
+  bool AddFileAttachment(const std::string& path, const std::string& attachmentName);
+  bool SpoolToFile(const std::string& path);
+  // Forgets the composed and the loaded mail.
+  bool ResetMail();
+  // Takes a complete mail (CR LF text as read from a spool file), its From value and the
+  // recipients as a comma list.
+  bool LoadMail(const std::string& mailText, const std::string& from,
+                const std::string& recipients);
+
+  // ---- Configuration ----
+  void SetDnsServers(const std::string& servers);
+  void SetProxyType(int type);
+  void SetProxyHost(const std::string& host);
+  void SetProxyPort(int port);
+  void SetProxyUser(const std::string& user);
+  void SetProxyPassword(const std::string& password);
+  // "" for direct delivery; host, host:port or [IPv6]:port (port 25, 465 for RelayTls::Tls).
+  void SetRelayHost(const std::string& host);
+  void SetRelayLogin(const std::string& user, const std::string& password, RelayTls security);
+  void SetTimeouts(const TransportTimeouts& timeouts);
+
+  // ---- Delivery ----
+  // True when every recipient was served.
+  bool Send(const std::string& senderHostName);
+  std::string GetResultMessage() const { return resultMessage_; }
+  std::string GetResultProtocol() const { return transcript_.text(); }
+  std::int32_t GetResultCondition() const { return resultCondition_; }
+  // "item TAB reply" per served recipient item, entries separated by character 0.
+  std::string GetServedRecipients() const { return served_; }
+
+  // QUITs sessions idle longer than the idle timeout, or all of them.
+  void CloseIdleSessions();
+  void CloseAllSessions();
+
+ private:
+  struct Recipient;
+  struct Route;
+  struct CachedSession;
+
+  void Settle(Recipient& r, RecipientOutcome outcome, const std::string& reply,
+              std::int32_t condition);
+  void SettlePending(const Route& route, RecipientOutcome outcome, const std::string& reply,
+                     std::int32_t condition);
+  std::vector<Route> BuildRoutes() const;
+  bool RouteHosts(const Route& route, DnsResolver& resolver,
+                  std::vector<std::pair<std::string, std::uint16_t>>& hosts);
+  std::vector<std::string> HostAddresses(const std::string& host, bool relay,
+                                         DnsResolver& resolver, std::string& error);
+  void DeliverRoute(const Route& route, const std::string& heloName);
+  bool DeliverToAddress(const Route& route, const std::string& address, std::uint16_t port,
+                        const std::string& tlsName, const std::string& heloName,
+                        std::string& lastError, std::int32_t& lastCondition);
+  std::string SessionKey(const std::string& address, std::uint16_t port, TlsMode mode,
+                         const std::string& heloName, bool relay) const;
+  std::unique_ptr<CachedSession> OpenSession(const std::string& address, std::uint16_t port,
+                                             const std::string& tlsName,
+                                             const SmtpSessionOptions& options,
+                                             std::string& lastError,
+                                             std::int32_t& lastCondition);
+  SessionDriver DriverFor(CachedSession& cached, TlsMode mode) const;
+  bool RunMail(CachedSession& cached, const Route& route, TlsMode mode, bool reused);
+  std::unique_ptr<CachedSession> TakeCachedSession(const std::string& key);
+  void KeepSession(std::unique_ptr<CachedSession> cached);
+  void QuitSession(CachedSession& cached);
+  void FinishResults();
+  std::string WireData() const;
+
+  MailComposer composer_;
+  std::string mailText_;
+  std::string from_;
+  std::string recipientList_;
+  bool loaded_ = false;
+  std::string reversePath_;  // of the current Send
+  std::string wireData_;     // of the current Send
+
+  std::string dnsServers_;
+  ProxySettings proxy_;
+  std::string relayHost_;
+  std::string relayUser_;
+  std::string relayPassword_;
+  RelayTls relayTls_ = RelayTls::Auto;
+  TransportTimeouts timeouts_;
+
+  Transcript transcript_;
+  std::vector<Recipient> recipients_;
+  std::string served_;
+  std::string resultMessage_;
+  std::int32_t resultCondition_ = kConditionNone;
+  std::vector<std::unique_ptr<CachedSession>> sessions_;
+};
+
+}  // namespace pv
