@@ -65,7 +65,7 @@ bool IsAddress(int family, std::string_view text) {
   return inet_pton(family, std::string(text).c_str(), binary) == 1;
 }
 
-// "", or a port number 1..65535 in decimal.
+// A port number 1..65535 in decimal.
 bool IsPort(std::string_view text) {
   if (text.empty() || text.size() > 5) return false;
   if (text.find_first_not_of("0123456789") != std::string_view::npos) return false;
@@ -197,11 +197,15 @@ bool RunUntilDone(ares_channel channel, const int& outstanding, Clock::time_poin
 
 DnsStatus MapStatus(int ares_status) {
   switch (ares_status) {
-    case ARES_SUCCESS: return DnsStatus::Ok;
-    case ARES_ENODATA: return DnsStatus::NoData;
+    case ARES_SUCCESS:
+      return DnsStatus::Ok;
+    case ARES_ENODATA:
+      return DnsStatus::NoData;
     case ARES_ENOTFOUND:
-    case ARES_EBADNAME: return DnsStatus::NotFound;  // a name that can never resolve
-    default: return DnsStatus::TempFail;
+    case ARES_EBADNAME:
+      return DnsStatus::NotFound;  // a name that can never resolve
+    default:
+      return DnsStatus::TempFail;
   }
 }
 
@@ -209,18 +213,25 @@ DnsStatus MapStatus(int ares_status) {
 std::string DescribeFailure(int ares_status, const char* no_data,
                             std::chrono::milliseconds timeout) {
   switch (ares_status) {
-    case ARES_ENODATA: return no_data;
+    case ARES_ENODATA:
+      return no_data;
     case ARES_ECANCELLED:
       return "temporary failure: no answer within " + std::to_string(timeout.count()) + " ms";
-    case ARES_ENOTFOUND: return "not found (NXDOMAIN)";
-    case ARES_EBADNAME: return "not a valid domain name";
-    case ARES_ESERVFAIL: return "temporary failure: server failure (SERVFAIL)";
-    case ARES_EREFUSED: return "temporary failure: query refused (REFUSED)";
-    case ARES_ETIMEOUT: return "temporary failure: no answer from the DNS servers (timeout)";
+    case ARES_ENOTFOUND:
+      return "not found (NXDOMAIN)";
+    case ARES_EBADNAME:
+      return "not a valid domain name";
+    case ARES_ESERVFAIL:
+      return "temporary failure: server failure (SERVFAIL)";
+    case ARES_EREFUSED:
+      return "temporary failure: query refused (REFUSED)";
+    case ARES_ETIMEOUT:
+      return "temporary failure: no answer from the DNS servers (timeout)";
     case ARES_ECONNREFUSED:  // c-ares 1.18 also ends with this after SERVFAIL and REFUSED
       return "temporary failure: no usable answer from the DNS servers "
              "(unreachable, SERVFAIL or REFUSED)";
-    default: return std::string("temporary failure: ") + ares_strerror(ares_status);
+    default:
+      return std::string("temporary failure: ") + ares_strerror(ares_status);
   }
 }
 
@@ -250,9 +261,8 @@ bool IsNullHost(const MxHost& host) { return host.name.empty() || host.name == "
 void SortHosts(std::vector<MxHost>& hosts) {
   std::mt19937 random(std::random_device{}());
   std::shuffle(hosts.begin(), hosts.end(), random);
-  std::stable_sort(hosts.begin(), hosts.end(), [](const MxHost& a, const MxHost& b) {
-    return a.preference < b.preference;
-  });
+  std::stable_sort(hosts.begin(), hosts.end(),
+                   [](const MxHost& a, const MxHost& b) { return a.preference < b.preference; });
 }
 
 MxAnswer MakeMxAnswer(const std::string& domain, MxQuery& query,
@@ -261,7 +271,8 @@ MxAnswer MakeMxAnswer(const std::string& domain, MxQuery& query,
   const std::string prefix = "MX " + domain + ": ";
   answer.status = MapStatus(query.status);
   if (answer.status != DnsStatus::Ok) {
-    answer.text = prefix + DescribeFailure(query.status, "no MX record (NOERROR, no data)", timeout);
+    answer.text =
+        prefix + DescribeFailure(query.status, "no MX record (NOERROR, no data)", timeout);
     return answer;
   }
   // RFC 7505: "MX 0 ." says the domain takes no mail. Beside real hosts it means nothing.
@@ -323,6 +334,16 @@ std::string IpLiteral(std::string_view host) {
   return {};
 }
 
+// "localhost" and the names below it (RFC 6761 section 6.3), with or without the final dot.
+bool IsLocalhostName(std::string_view name) {
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  constexpr std::string_view kLocal = "localhost";
+  if (name.size() < kLocal.size()) return false;
+  const std::string_view tail = name.substr(name.size() - kLocal.size());
+  const bool below = name.size() == kLocal.size() || name[name.size() - kLocal.size() - 1] == '.';
+  return below && strncasecmp(tail.data(), kLocal.data(), kLocal.size()) == 0;
+}
+
 // One answer from the A and the AAAA lookup: any address is success; otherwise a temporary
 // failure of either wins over a permanent "no such name"/"no address".
 int CombineStatus(int v4, int v6) {
@@ -343,11 +364,16 @@ std::string Join(const std::vector<std::string>& items) {
 
 std::string_view DnsStatusName(DnsStatus status) {
   switch (status) {
-    case DnsStatus::Ok: return "Ok";
-    case DnsStatus::NoData: return "NoData";
-    case DnsStatus::NotFound: return "NotFound";
-    case DnsStatus::NullMx: return "NullMx";
-    case DnsStatus::TempFail: return "TempFail";
+    case DnsStatus::Ok:
+      return "Ok";
+    case DnsStatus::NoData:
+      return "NoData";
+    case DnsStatus::NotFound:
+      return "NotFound";
+    case DnsStatus::NullMx:
+      return "NullMx";
+    case DnsStatus::TempFail:
+      return "TempFail";
   }
   return "?";
 }
@@ -411,14 +437,15 @@ MxAnswer DnsResolver::LookupMx(const std::string& domain) {
     answer.text = "MX " + domain + ": temporary failure: " + impl_->init_error;
     return answer;
   }
-  if (Trim(domain).empty()) {
+  const std::string name = Trim(domain);
+  if (name.empty()) {
     answer.status = DnsStatus::NotFound;
     answer.text = "MX: empty domain name";
     return answer;
   }
   int outstanding = 1;
   MxQuery query(&outstanding);
-  ares_query(impl_->channel.get(), domain.c_str(), ns_c_in, ns_t_mx, OnMxAnswer, &query);
+  ares_query(impl_->channel.get(), name.c_str(), ns_c_in, ns_t_mx, OnMxAnswer, &query);
   impl_->Run(outstanding);
   return MakeMxAnswer(domain, query, impl_->timeout);
 }
@@ -431,6 +458,14 @@ AddressAnswer DnsResolver::LookupAddresses(const std::string& host) {
     answer.status = DnsStatus::Ok;
     answer.addresses.push_back(literal);
     answer.text = prefix + literal + " (IP literal, no lookup)";
+    return answer;
+  }
+  if (IsLocalhostName(name)) {
+    // The loopback addresses, as RFC 6761 asks. c-ares 1.18 would find 127.0.0.1 in /etc/hosts
+    // but, without a "::1 localhost" line there, leaks memory in its own fallback for IPv6.
+    answer.status = DnsStatus::Ok;
+    answer.addresses = {"127.0.0.1", "::1"};
+    answer.text = prefix + "127.0.0.1, ::1 (loopback name, no lookup)";
     return answer;
   }
   if (!impl_->init_error.empty()) {
@@ -451,8 +486,8 @@ AddressAnswer DnsResolver::LookupAddresses(const std::string& host) {
   const int status = CombineStatus(v4.status, v6.status);
   answer.status = MapStatus(status);
   if (answer.status != DnsStatus::Ok) {
-    answer.text = prefix + DescribeFailure(status, "no address record (NOERROR, no data)",
-                                           impl_->timeout);
+    answer.text =
+        prefix + DescribeFailure(status, "no address record (NOERROR, no data)", impl_->timeout);
     return answer;
   }
   answer.addresses = std::move(v4.addresses);

@@ -227,6 +227,13 @@ std::string CheckMailboxAddress(std::string_view address) {
 }
 
 Mailbox ParseMailbox(std::string_view text) {
+  // A line break that is not folding, or any other control character, anywhere in the item
+  // (display name included) makes it unusable: it could only be an attempt at injection.
+  for (char c : RemoveFolding(text)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\r' || c == '\n') return {"", "", Invalid("line break")};
+    if ((u < 0x20 && c != '\t') || u == 0x7F) return {"", "", Invalid("control character")};
+  }
   Walker walker;
   bool angle = false;
   std::size_t open = 0, lastOpen = std::string_view::npos, lastClose = 0;

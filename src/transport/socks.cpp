@@ -67,11 +67,13 @@ std::string Socks5ReplyText(unsigned char rep) {
   }
 }
 
-// BND.ADDR:BND.PORT of a complete CONNECT reply, for the transcript.
+// BND.ADDR:BND.PORT of a complete CONNECT reply, for the transcript; "" when the proxy left
+// it unset (0.0.0.0:0, as some do).
 std::string BoundText(std::string_view reply) {
   const unsigned char atyp = Byte(reply, 3);
   const std::uint16_t port =
       static_cast<std::uint16_t>(Byte(reply, reply.size() - 2) << 8 | Byte(reply, reply.size() - 1));
+  if (port == 0) return "";
   std::string host;
   if (atyp == kAtypDomain) {
     for (char c : reply.substr(5, Byte(reply, 4))) host += (c > 0x20 && c < 0x7F) ? c : '?';
@@ -105,7 +107,9 @@ SocksRequest BuildSocks4Connect(std::string_view ipv4, std::uint16_t port, std::
 
 SocksAnswer ParseSocks4Reply(std::string_view bytes) {
   if (bytes.size() >= 1 && Byte(bytes, 0) != 0) {
-    return Malformed("reply version " + std::to_string(Byte(bytes, 0)) + " instead of 0");
+    const unsigned char version = Byte(bytes, 0);
+    return Malformed("reply version " + std::to_string(version) + " instead of 0" +
+                     (version == 5 ? " (a SOCKS5-only proxy?)" : ""));
   }
   if (bytes.size() >= 2 && Byte(bytes, 1) != kSocks4Granted) {
     const unsigned char code = Byte(bytes, 1);

@@ -1,10 +1,11 @@
 // DnsResolver against the rig's dnsmasq (tests/rig/dns/zone.conf).
+#include "transport/dns.h"
+
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <set>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "rig_env.h"
-#include "transport/dns.h"
 
 namespace pv {
 namespace {
@@ -71,13 +71,19 @@ struct MxCase {
 TEST_F(DnsRigTest, MxAnswersOnBothPorts) {
   const std::vector<MxCase> cases = {
       // dnsmasq sends the 20 first: the resolver must sort.
-      {"a.test", DnsStatus::Ok, {"10 mx1.a.test", "20 mx2.a.test"},
+      {"a.test",
+       DnsStatus::Ok,
+       {"10 mx1.a.test", "20 mx2.a.test"},
        "MX a.test: 10 mx1.a.test, 20 mx2.a.test"},
-      {"e.test", DnsStatus::Ok, {"5 noaddr.e.test", "50 mx1.a.test"},
+      {"e.test",
+       DnsStatus::Ok,
+       {"5 noaddr.e.test", "50 mx1.a.test"},
        "MX e.test: 5 noaddr.e.test, 50 mx1.a.test"},
       {"b.test", DnsStatus::NoData, {}, "MX b.test: no MX record (NOERROR, no data)"},
       {"nx.test", DnsStatus::NotFound, {}, "MX nx.test: not found (NXDOMAIN)"},
-      {"nullmx.test", DnsStatus::NullMx, {},
+      {"nullmx.test",
+       DnsStatus::NullMx,
+       {},
        "MX nullmx.test: null MX \"0 .\" (the domain accepts no mail)"},
       // c-ares 1.18 tries the next server after SERVFAIL and reports no rcode in the end.
       {"servfail.test", DnsStatus::TempFail, {}, nullptr},
@@ -190,28 +196,33 @@ TEST_F(DnsRigTest, Addresses) {
       EXPECT_EQ(answer.text, c.text);
     }
   }
-  // /etc/hosts comes before DNS (the rig's server refuses "localhost"); IPv4 first.
-  const AddressAnswer local = resolver.LookupAddresses("localhost");
-  ASSERT_EQ(local.status, DnsStatus::Ok) << local.text;
-  EXPECT_EQ(local.addresses.front(), "127.0.0.1");
 }
 
-TEST_F(DnsRigTest, IpLiteralsNeedNoServer) {
-  const std::vector<std::pair<const char*, const char*>> cases = {
-      {"127.0.0.2", "127.0.0.2"},
-      {"[127.0.0.3]", "127.0.0.3"},
-      {"::1", "::1"},
-      {"[IPv6:0:0::1]", "::1"},
+TEST_F(DnsRigTest, IpLiteralsAndLocalhostNeedNoServer) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"127.0.0.2", {"127.0.0.2"}},
+      {"[127.0.0.3]", {"127.0.0.3"}},
+      {"::1", {"::1"}},
+      {"[IPv6:0:0::1]", {"::1"}},
+      {"localhost", {"127.0.0.1", "::1"}},
+      {"LocalHost.", {"127.0.0.1", "::1"}},
+      {"db.localhost", {"127.0.0.1", "::1"}},
   };
   // Nothing answers on the dead address, and a bad list leaves no channel at all.
   for (const char* servers : {"127.0.0.11", "bogus"}) {
     DnsResolver resolver(servers, milliseconds(1000));
-    for (const auto& [host, address] : cases) {
+    for (const auto& [host, addresses] : cases) {
       SCOPED_TRACE(std::string(servers) + " " + host);
       const AddressAnswer answer = resolver.LookupAddresses(host);
       EXPECT_EQ(answer.status, DnsStatus::Ok) << answer.text;
-      EXPECT_EQ(answer.addresses, std::vector<std::string>{address});
+      EXPECT_EQ(answer.addresses, addresses);
     }
+  }
+  // Only the name itself and names below it.
+  DnsResolver resolver(Dns(), milliseconds(1000));
+  for (const char* host : {"notlocalhost", "localhost.test"}) {
+    SCOPED_TRACE(host);
+    EXPECT_NE(resolver.LookupAddresses(host).status, DnsStatus::Ok);
   }
 }
 

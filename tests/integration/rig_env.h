@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -121,8 +120,8 @@ inline std::vector<ReceivedMail> ListMails(const std::string& maildir) {
   for (const auto& id : ids) {
     const std::string base = maildir + "/" + id;
     const QByteArray json = QByteArray::fromStdString(ReadWholeFile(base + ".json"));
-    mails.push_back(ReceivedMail{id, ReadWholeFile(base + ".eml"),
-                                 QJsonDocument::fromJson(json).object()});
+    mails.push_back(
+        ReceivedMail{id, ReadWholeFile(base + ".eml"), QJsonDocument::fromJson(json).object()});
   }
   return mails;
 }
