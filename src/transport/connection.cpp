@@ -120,14 +120,23 @@ class SocketConnection final : public Connection {
 
  private:
   NetError Described(NetError error, const char* doing, std::chrono::milliseconds timeout) const;
+  NetError Unusable() const;
 
   UniqueFd fd_;
   std::string peer_;
   std::unique_ptr<TlsSession> tls_;  // declared after fd_: ends before the socket closes
+  // After a failed handshake the stream is in an unknown state: nothing more goes over it, so
+  // that no command (an AUTH, say) can go out in plain text on it.
+  bool tlsFailed_ = false;
 };
 
+NetError SocketConnection::Unusable() const {
+  const std::string text = "the connection to " + peer_ + " failed its TLS handshake";
+  return {NetError::Kind::Tls, text};
+}
+
 NetError SocketConnection::Described(NetError error, const char* doing,
-                                      std::chrono::milliseconds timeout) const {
+                                     std::chrono::milliseconds timeout) const {
   switch (error.kind) {
     case NetError::Kind::None: return error;
     case NetError::Kind::Timeout:
@@ -138,6 +147,7 @@ NetError SocketConnection::Described(NetError error, const char* doing,
 }
 
 NetError SocketConnection::Read(std::string& out, std::chrono::milliseconds timeout) {
+  if (tlsFailed_) return Unusable();
   const Deadline deadline = DeadlineAfter(timeout);
   NetError error = tls_ ? tls_->Read(out, kReadChunk, deadline)
                         : ReceiveSome(fd_.get(), out, kReadChunk, deadline);
@@ -145,6 +155,7 @@ NetError SocketConnection::Read(std::string& out, std::chrono::milliseconds time
 }
 
 NetError SocketConnection::Write(std::string_view bytes, std::chrono::milliseconds timeout) {
+  if (tlsFailed_) return Unusable();
   const Deadline deadline = DeadlineAfter(timeout);
   NetError error = tls_ ? tls_->Write(bytes, deadline) : SendAll(fd_.get(), bytes, deadline);
   return Described(std::move(error), "writing to ", timeout);
@@ -152,9 +163,11 @@ NetError SocketConnection::Write(std::string_view bytes, std::chrono::millisecon
 
 NetError SocketConnection::StartTls(const std::string& serverName, bool verifyPeer,
                                     std::chrono::milliseconds timeout) {
+  if (tlsFailed_) return Unusable();
   if (tls_) return {NetError::Kind::Tls, "TLS is already active on " + peer_};
   NetError error;
   tls_ = TlsSession::Connect(fd_.get(), serverName, verifyPeer, DeadlineAfter(timeout), error);
+  tlsFailed_ = !tls_;
   if (error.kind == NetError::Kind::Timeout) error.text += " (" + DurationText(timeout) + ")";
   return error;
 }

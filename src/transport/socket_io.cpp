@@ -45,8 +45,8 @@ NetError ErrnoError(int err) {
 
 NetError WaitReady(int fd, short events, Deadline deadline) {
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return {NetError::Kind::Timeout, "timed out"};
     pollfd entry{fd, events, 0};
     const int rc = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));

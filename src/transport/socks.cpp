@@ -71,8 +71,8 @@ std::string Socks5ReplyText(unsigned char rep) {
 // it unset (0.0.0.0:0, as some do).
 std::string BoundText(std::string_view reply) {
   const unsigned char atyp = Byte(reply, 3);
-  const std::uint16_t port =
-      static_cast<std::uint16_t>(Byte(reply, reply.size() - 2) << 8 | Byte(reply, reply.size() - 1));
+  const std::uint16_t port = static_cast<std::uint16_t>(Byte(reply, reply.size() - 2) << 8 |
+                                                        Byte(reply, reply.size() - 1));
   if (port == 0) return "";
   std::string host;
   if (atyp == kAtypDomain) {
@@ -89,7 +89,8 @@ bool IsHostNameByte(char c) { return c > 0x20 && c < 0x7F; }
 
 }  // namespace
 
-SocksRequest BuildSocks4Connect(std::string_view ipv4, std::uint16_t port, std::string_view userId) {
+SocksRequest BuildSocks4Connect(std::string_view ipv4, std::uint16_t port,
+                                std::string_view userId) {
   in_addr address{};
   if (!ParseIp(AF_INET, ipv4, &address)) {
     return {"", "SOCKS4 needs an IPv4 address (" + std::string(ipv4) + " is not one)"};
@@ -124,15 +125,10 @@ std::string BuildSocks5Greeting(bool withPassword) {
 }
 
 SocksAnswer ParseSocks5MethodReply(std::string_view bytes, bool withPassword) {
-  if (bytes.size() < 2) {
-    if (bytes.size() == 1 && Byte(bytes, 0) != 5) {
-      return Malformed("version " + std::to_string(Byte(bytes, 0)) + " instead of 5");
-    }
-    return Incomplete(2);
-  }
-  if (Byte(bytes, 0) != 5) {
+  if (bytes.size() >= 1 && Byte(bytes, 0) != 5) {
     return Malformed("version " + std::to_string(Byte(bytes, 0)) + " instead of 5");
   }
+  if (bytes.size() < 2) return Incomplete(2);
   const unsigned char method = Byte(bytes, 1);
   if (method == kNoAcceptableMethod) {
     return Failed(withPassword
@@ -165,12 +161,11 @@ SocksAnswer ParseSocks5AuthReply(std::string_view bytes) {
   if (bytes.size() < 2) return Incomplete(2);
   // RFC 1929 says version 1; some proxies put the SOCKS version 5 there.
   if (Byte(bytes, 0) != 1 && Byte(bytes, 0) != 5) {
-    return Malformed("authentication version " + std::to_string(Byte(bytes, 0)) +
-                     " instead of 1");
+    return Malformed("authentication version " + std::to_string(Byte(bytes, 0)) + " instead of 1");
   }
   if (Byte(bytes, 1) != 0) {
-    return Failed("rejected the user name or password (status " +
-                  std::to_string(Byte(bytes, 1)) + ")");
+    return Failed("rejected the user name or password (status " + std::to_string(Byte(bytes, 1)) +
+                  ")");
   }
   return {};
 }

@@ -57,7 +57,7 @@ struct SocksPlan {
   std::string greeting;  // SOCKS5
   std::string auth;      // SOCKS5 with user/password: holds the password
   std::string connect;
-  std::string error;     // not empty: no handshake possible ("SOCKS4 needs an IPv4 address ...")
+  std::string error;  // not empty: no handshake possible ("SOCKS4 needs an IPv4 address ...")
 };
 SocksPlan PlanSocksHandshake(const ProxySettings& proxy, std::string_view host, std::uint16_t port);
 

@@ -143,7 +143,8 @@ bool IsIpLiteral(const std::string& text) {
 bool SetServerName(SSL* ssl, std::string name) {
   if (!name.empty() && name.back() == '.') name.pop_back();
   if (name.empty()) return true;
-  if (IsIpLiteral(name)) return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) == 1;
+  if (IsIpLiteral(name))
+    return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) == 1;
   return SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 && SSL_set1_host(ssl, name.c_str()) == 1;
 }
 
@@ -245,8 +246,7 @@ NetError TlsSession::Read(std::string& out, std::size_t max, Deadline deadline) 
   std::size_t got = 0;
   SSL* ssl = ssl_.get();
   char* buffer = out.data() + before;
-  const NetError error =
-      Drive([&] { return SSL_read_ex(ssl, buffer, max, &got); }, deadline);
+  const NetError error = Drive([&] { return SSL_read_ex(ssl, buffer, max, &got); }, deadline);
   out.resize(before + (error ? 0 : got));
   return error;
 }

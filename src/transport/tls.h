@@ -30,8 +30,8 @@ class TlsSession {
   // The client handshake over fd, which the session uses but does not own. serverName goes
   // into SNI (unless it is an IP literal) and is checked against the certificate; verifyPeer
   // makes a failed check end the handshake, otherwise the result only shows in description().
-  static std::unique_ptr<TlsSession> Connect(int fd, const std::string& serverName,
-                                             bool verifyPeer, Deadline deadline, NetError& error);
+  static std::unique_ptr<TlsSession> Connect(int fd, const std::string& serverName, bool verifyPeer,
+                                             Deadline deadline, NetError& error);
   // Sends close_notify if the session is intact, without waiting for anything.
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;

@@ -36,7 +36,8 @@ TEST(SocksTest, Requests) {
       {{BuildSocks5Greeting(true), ""}, Bytes({5, 1, 2}), ""},
       {BuildSocks5Auth("rigsocks", "rig-secret-1"), "\x01\x08rigsocks\x0crig-secret-1"s, ""},
       {BuildSocks5Auth(max, max), "\x01\xff"s + max + "\xff"s + max, ""},
-      {BuildSocks5Auth("", "pw"), "", "the SOCKS5 user name must be 1 to 255 bytes long (it has 0)"},
+      {BuildSocks5Auth("", "pw"), "",
+       "the SOCKS5 user name must be 1 to 255 bytes long (it has 0)"},
       {BuildSocks5Auth(max + "u", "pw"), "",
        "the SOCKS5 user name must be 1 to 255 bytes long (it has 256)"},
       {BuildSocks5Auth("user", ""), "", "the SOCKS5 password must be 1 to 255 bytes long"},
@@ -50,7 +51,8 @@ TEST(SocksTest, Requests) {
       {BuildSocks5Connect(max, 1), "\x05\x01\x00\x03\xff"s + max + "\x00\x01"s, ""},
       {BuildSocks5Connect(max + "a", 25), "",
        "a host name for a SOCKS5 proxy must be 1 to 255 bytes long"},
-      {BuildSocks5Connect("", 25), "", "a host name for a SOCKS5 proxy must be 1 to 255 bytes long"},
+      {BuildSocks5Connect("", 25), "",
+       "a host name for a SOCKS5 proxy must be 1 to 255 bytes long"},
       {BuildSocks5Connect("mx\r\n.org", 25), "", "\"mx\r\n.org\" is not a host name"},
   };
   for (const Case& c : cases) {
