@@ -157,21 +157,29 @@ MailTransport::MailTransport() = default;
 
 MailTransport::~MailTransport() { CloseAllSessions(); }
 
+bool MailTransport::ComposerResult(bool ok) {
+  if (!ok) {
+    resultMessage_ = composer_.lastError();
+    resultCondition_ = kConditionNoMail;
+  }
+  return ok;
+}
+
 bool MailTransport::NewMail(const std::string& subject, const std::string& from,
                             const std::string& to, const std::string& body) {
-  return composer_.NewMail(subject, from, to, body);
+  return ComposerResult(composer_.NewMail(subject, from, to, body));
 }
 
 bool MailTransport::AddHeader(const std::string& name, const std::string& value) {
-  return composer_.AddHeader(name, value);
+  return ComposerResult(composer_.AddHeader(name, value));
 }
 
 bool MailTransport::AddTextAttachment(const std::string& text, const std::string& name) {
-  return composer_.AddTextAttachment(text, name);
+  return ComposerResult(composer_.AddTextAttachment(text, name));
 }
 
 bool MailTransport::AddFileAttachment(const std::string& path, const std::string& name) {
-  return composer_.AddFileAttachment(path, name);
+  return ComposerResult(composer_.AddFileAttachment(path, name));
 }
 
 bool MailTransport::SpoolToFile(const std::string& path) {
@@ -200,7 +208,16 @@ bool MailTransport::LoadMail(const std::string& mailText, const std::string& fro
   return true;
 }
 
-void MailTransport::SetDnsServers(const std::string& servers) { dnsServers_ = servers; }
+void MailTransport::SetDnsServers(const std::string& servers) {
+  if (servers != dnsServers_) resolver_.reset();
+  dnsServers_ = servers;
+}
+
+// One resolver for as long as the servers and the timeout stay the same.
+DnsResolver& MailTransport::Resolver() {
+  if (!resolver_) resolver_ = std::make_unique<DnsResolver>(dnsServers_, timeouts_.dns);
+  return *resolver_;
+}
 void MailTransport::SetProxyType(int type) { proxy_.type = (type >= 0 && type <= 3) ? type : 0; }
 void MailTransport::SetProxyHost(const std::string& host) { proxy_.host = host; }
 void MailTransport::SetProxyPort(int port) {
@@ -215,7 +232,10 @@ void MailTransport::SetRelayLogin(const std::string& user, const std::string& pa
   relayPassword_ = password;
   relayTls_ = security;
 }
-void MailTransport::SetTimeouts(const TransportTimeouts& timeouts) { timeouts_ = timeouts; }
+void MailTransport::SetTimeouts(const TransportTimeouts& timeouts) {
+  timeouts_ = timeouts;
+  resolver_.reset();
+}
 
 std::string MailTransport::WireData() const {
   Bytes bytes;
@@ -409,7 +429,7 @@ std::vector<std::string> MailTransport::HostAddresses(const std::string& host, b
 
 void MailTransport::DeliverRoute(const Route& route, const std::string& heloName) {
   transcript_.Note((route.relay ? "relay " : "domain ") + route.domain);
-  DnsResolver resolver(dnsServers_, timeouts_.dns);
+  DnsResolver& resolver = Resolver();
   if (!resolver.initError().empty() && !(route.relay && IsIpLiteral(route.domain))) {
     transcript_.Note("DNS: " + resolver.initError());
   }

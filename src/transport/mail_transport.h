@@ -96,6 +96,8 @@ class MailTransport {
   struct Route;
   struct CachedSession;
 
+  bool ComposerResult(bool ok);
+  DnsResolver& Resolver();
   void Settle(Recipient& r, RecipientOutcome outcome, const std::string& reply,
               std::int32_t condition);
   void SettlePending(const Route& route, RecipientOutcome outcome, const std::string& reply,
@@ -146,6 +148,7 @@ class MailTransport {
   std::string resultMessage_;
   std::int32_t resultCondition_ = kConditionNone;
   std::vector<std::unique_ptr<CachedSession>> sessions_;
+  std::unique_ptr<DnsResolver> resolver_;
 };
 
 }  // namespace pv

@@ -212,3 +212,65 @@ TEST_F(DeliveryTest, RelayLoginFailuresAreTemporary) {
 
 }  // namespace
 }  // namespace pv
+
+#include "engine/delivery.h"
+
+namespace pv {
+namespace {
+
+struct Report {
+  ResultKind kind;
+  std::string recipients;
+  std::int32_t exitCode;
+  std::string message;
+  std::string protocol;
+};
+
+class RecordingReporter : public ResultReporter {
+ public:
+  void ReportResult(ResultKind kind, const std::string&, const std::string& recipients,
+                    const std::string&, std::int32_t exitCode, const std::string& message,
+                    const std::string& protocol) override {
+    reports.push_back({kind, recipients, exitCode, message, protocol});
+  }
+  std::vector<Report> reports;
+};
+
+TEST(DeliverMailTest, ReportsEachAttemptWithItsExitCode) {
+  const RigEnv rig = RigEnv::Load();
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  SpoolerSettings settings;
+  settings.EffectiveDNSServers = rig.Str("RIG_DNS_SERVER");
+  settings.SenderHostName = "client.src.test";
+  settings.ProxyType = ProxySocks5Auth;
+  settings.ProxyServer = rig.Str("RIG_SOCKS5_AUTH");
+  settings.ProxyUser = rig.Str("RIG_SOCKS_USER");
+  settings.ProxyPassword = rig.Str("RIG_SOCKS_PASS");
+  MailTransport transport;
+  RecordingReporter reporter;
+  const DeliveryContext context{transport, settings, reporter, "s@src.test", "subject", "--test"};
+  const std::string mail = "From: s@src.test\r\nTo: x\r\nSubject: deliver-mail-test\r\n\r\nbody\r\n";
+  std::string protocol, served;
+
+  EXPECT_TRUE(DeliverMail("ok@a.test", mail, protocol, served, context));
+  EXPECT_EQ(served, "ok@a.test");
+  ASSERT_EQ(reporter.reports.size(), 1u);
+  EXPECT_EQ(reporter.reports[0].kind, kResultSuccess);
+  EXPECT_EQ(reporter.reports[0].message, "eMail to 'ok@a.test' successfully sent.");
+  EXPECT_EQ(LastExitCode.load(), 0);
+  EXPECT_NE(protocol.find("via SOCKS5 proxy"), std::string::npos);
+
+  EXPECT_FALSE(DeliverMail("ok@a.test,reject-me@a.test", mail, protocol, served, context));
+  EXPECT_EQ(served, "ok@a.test");
+  ASSERT_EQ(reporter.reports.size(), 2u);
+  EXPECT_EQ(reporter.reports[1].kind, kResultError);
+  EXPECT_EQ(reporter.reports[1].exitCode, 12);
+  EXPECT_EQ(reporter.reports[1].recipients, "ok@a.test,reject-me@a.test");
+  EXPECT_NE(reporter.reports[1].message.find("reject-me@a.test: 550"), std::string::npos);
+  EXPECT_EQ(reporter.reports[1].protocol, protocol);
+  EXPECT_EQ(LastExitCode.load(), 12);
+  transport.CloseAllSessions();
+}
+
+}  // namespace
+}  // namespace pv
