@@ -9,9 +9,9 @@ build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libc-ares-dev libssl-dev libsystemd-dev
 )
-# Unit tests.
+# Unit tests (systemd only for `systemd-analyze verify` of the unit file; it is not started).
 test_pkgs=(
-  googletest libgtest-dev libgmock-dev
+  googletest libgtest-dev libgmock-dev systemd
 )
 # Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
 # swaks's TLS modules are named because recommends are not installed. postfix only provides

@@ -8,6 +8,7 @@
 #include "engine/delivery.h"
 #include "engine/spool_file.h"
 #include "pv_version.h"
+#include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/settings_state.h"
 #include "shell/startup.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage: postvane [switch=1 ...]
        postvane --deliver FILE
+       postvane --spool-now | --status
        postvane --help | --version
 
 Postvane delivers the mails that scripts and programs drop into its spool
@@ -32,6 +34,9 @@ Switches (found anywhere in the command line, without regard to case):
   quiet=1          quiet mode for the scripting test
   debug=1          write debug lines to Postvane_debug.out in the program directory
 
+  --spool-now      ask every running spooler this user can reach (the user's own
+                   and the system service) for an immediate spool run
+  --status         print the state, next run and spool directory of each of them
   --deliver FILE   deliver one mail file now with the current settings and print
                    the whole SMTP protocol; the file is left as it is
 
@@ -68,22 +73,10 @@ void PrintStartupValues(const StartupValues& v) {
             << "  ServiceDisplayName    = " << v.ServiceDisplayName << "\n";
 }
 
-// Until the spool run exists, the launch loads and shows the settings.
-int Launch(const StartupValues& startup) {
-  if (startup.SettingsMode) {
-    std::cout << "\nSettings mode: the settings window comes with the desktop edition.\n";
-    return 0;
-  }
-  MakeDirectories(startup.ProgramDirectory);
-  MakeDirectories(RemoveTrailingSeparator(DirectoryPart(startup.SettingsFile)));
-  const bool loaded = LoadSettings();
-  const SpoolerSettings settings = SettingsSnapshot();
-  std::cout << "\nSettings (" << startup.SettingsFile << (loaded ? "" : ", not all read")
-            << ")\n";
-  for (const std::string& line : Split(DescribeSettings(settings), '\n'))
-    if (!line.empty()) std::cout << "  " << line << "\n";
-  std::cout << "\nSpool directory: " << DirectoryPart(settings.SpoolFilePattern) << "\n"
-            << "Spooling is not part of this build yet; the spool run comes next.\n";
+// Settings mode: the settings window comes with the desktop edition; show what it would edit.
+int ShowSettingsOnly(const StartupValues& startup) {
+  std::cout << "\nSettings mode: the settings window comes with the desktop edition.\n"
+            << "Settings file: " << startup.SettingsFile << "\n";
   return 0;
 }
 
@@ -139,17 +132,24 @@ int RunMain(int argc, char** argv) {
       std::cout << "Postvane " << POSTVANE_VERSION << "\n";
       return 0;
     }
+    if (arg == "--spool-now") return AskSpoolers("SPOOLNOW");
+    if (arg == "--status") return AskSpoolers("STATUS");
   }
   LinuxStartupPlatform platform;
   InstallStartupValues(RunStartup(JoinArguments(argc, argv), platform));
   if (args.size() >= 2 && args[0] == "--deliver") return DeliverFile(args[1], JoinArguments(argc, argv));
   const StartupValues& startup = Startup();
+  PrintStartupValues(startup);
+  if (startup.SettingsMode) return ShowSettingsOnly(startup);
   if (startup.IsService &&
       platform.instanceLock().TryAcquire() == InstanceLock::Result::HeldByOther) {
-    std::cerr << "postvane: another spooler holds " << platform.instanceLock().path() << "\n";
+    std::cerr << "postvane: another spooler runs here (" << platform.instanceLock().path()
+              << " is held)\n";
+    return 1;
   }
-  PrintStartupValues(startup);
-  return Launch(startup);
+  MakeDirectories(startup.ProgramDirectory);
+  MakeDirectories(RemoveTrailingSeparator(DirectoryPart(startup.SettingsFile)));
+  return RunSpooler(argc, argv, startup, platform.instanceLock().held());
 }
 
 }  // namespace pv

@@ -9,12 +9,14 @@ namespace {
 
 std::mutex pumpMutex;
 std::function<void()> eventPump;
+std::thread::id pumpThread;
 
 }  // namespace
 
 void SetEventPump(std::function<void()> pump) {
   std::lock_guard lock(pumpMutex);
   eventPump = std::move(pump);
+  pumpThread = std::this_thread::get_id();
 }
 
 void WaitSeconds(double seconds) {
@@ -24,7 +26,8 @@ void WaitSeconds(double seconds) {
   std::function<void()> pump;
   {
     std::lock_guard lock(pumpMutex);
-    pump = eventPump;
+    // Events belong to the thread that owns the event loop; other threads just wait.
+    if (pumpThread == std::this_thread::get_id()) pump = eventPump;
   }
   while (Clock::now() - start <= span) {
     if (pump) pump();

@@ -4,8 +4,8 @@
 
 namespace pv {
 
-// The owner of an event loop installs a pump that processes pending events; without one,
-// waiting just sleeps in short steps.
+// The owner of an event loop installs a pump that processes pending events; waits on that
+// thread run it, waits on any other thread (and without a pump) just sleep in short steps.
 void SetEventPump(std::function<void()> pump);
 
 // Returns as soon as strictly more than `seconds` have passed since the call.

@@ -8,6 +8,9 @@ Behaviour is chosen by the local part / address text (case-insensitive substring
   RCPT TO   containing "reject"       -> 550 5.1.1          "defer"       -> 451 4.2.1
   RCPT TO   containing "dataperm"     -> accepted at RCPT, but the message gets 554 5.6.0 after DATA
   RCPT TO   containing "datatemp"     -> accepted at RCPT, but the message gets 452 4.3.1 after DATA
+  RCPT TO   containing "slowdata"     -> accepted; the message is stored, then the 250 after DATA
+                                         waits SLOW_DATA_SECONDS (a client killed meanwhile
+                                         leaves a stored message it never saw accepted)
   anything else                       -> 250
 Every accepted message is written to --maildir as NNNNNN-PID.eml (raw data as received) plus
 NNNNNN-PID.json (envelope: server name, listen address, peer, HELO, TLS, MAIL FROM, accepted and
@@ -43,6 +46,7 @@ import warnings
 from aiosmtpd.smtp import SMTP, AuthResult
 
 SEQ = itertools.count(1)
+SLOW_DATA_SECONDS = 4
 
 
 class Authenticator:
@@ -150,6 +154,8 @@ class ScriptedHandler:
         with open(base + ".json.tmp", "w") as f:
             json.dump(meta, f, indent=1)
         os.rename(base + ".json.tmp", base + ".json")
+        if "slowdata" in low:
+            await asyncio.sleep(SLOW_DATA_SECONDS)
         return reply
 
 

@@ -1,0 +1,178 @@
+#!/bin/bash
+# Delivery throughput of the headless spooler through a relay to Postfix's smtp-sink on loopback.
+#
+# usage (as root): bench/throughput.sh N RCPTS [REPEATS]
+#
+# Each repeat: a fresh smtp-sink on 127.0.0.51:2525, N spool files of about 2 KB with RCPTS
+# recipients each, a fresh `postvane service=1` (waited for through NOTIFY_SOCKET), then
+# `postvane --spool-now`; the time runs from that request until the sink has taken N
+# transactions and the spool directory holds no spool file. One line per repeat, then medians.
+# POSTVANE_BIN names the program (default: build-bench/postvane beside the repository).
+# PROFILE_CMD, when set, is started with the spooler's PID appended just before the request
+# and stopped with SIGINT when the run is over; its output goes to stderr. For example
+#   PROFILE_CMD="perf stat -e task-clock,context-switches -p"   or   "perf trace -s -p"
+set -u
+export LC_ALL=C
+
+readonly SINK_ADDR=127.0.0.51 SINK_PORT=2525
+readonly START_TIMEOUT=30 STOP_TIMEOUT=30
+
+usage() { echo "usage: $0 N RCPTS [REPEATS]" >&2; exit 2; }
+die() { echo "throughput: $*" >&2; exit 1; }
+
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then usage; fi
+n=$1; rcpts=$2; repeats=${3:-3}
+[[ $n =~ ^[1-9][0-9]*$ && $rcpts =~ ^[1-9][0-9]*$ && $repeats =~ ^[1-9][0-9]*$ ]] || usage
+[ "$(id -u)" = 0 ] || die "run as root (smtp-sink and the service mode expect it)"
+
+here=$(cd "$(dirname "$0")" && pwd)
+helper=$here/throughput_helper.py
+bin=${POSTVANE_BIN:-$here/../../build-bench/postvane}
+sink_bin=/usr/sbin/smtp-sink
+[ -x "$bin" ] || die "$bin missing: build it (see bench/README.md) or set POSTVANE_BIN"
+[ -x "$sink_bin" ] || die "$sink_bin missing (package postfix)"
+[ -z "$(ss -Hltn "src $SINK_ADDR:$SINK_PORT")" ] || die "$SINK_ADDR:$SINK_PORT is taken"
+
+tick=$(getconf CLK_TCK)
+work=$(mktemp -d /tmp/pvbench-throughput.XXXXXX) || die "no temp dir"
+sink_pid=; spooler_pid=; notify_pid=; profile_pid=
+
+stop_pid() {  # stop_pid PID: SIGTERM, wait a bounded time, then SIGKILL
+    local pid=$1 i
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+    kill -TERM "$pid" 2>/dev/null
+    for ((i = 0; i < STOP_TIMEOUT * 10; i++)); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return 0
+}
+
+cleanup() {
+    stop_pid "$profile_pid"; profile_pid=
+    stop_pid "$spooler_pid"; spooler_pid=
+    stop_pid "$notify_pid"; notify_pid=
+    stop_pid "$sink_pid"; sink_pid=
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+start_sink() {  # start_sink DIR
+    "$sink_bin" -u root -c -D "$1/sink.dump" "$SINK_ADDR:$SINK_PORT" 1024 \
+        </dev/null >"$1/sink.count" 2>"$1/sink.log" &
+    sink_pid=$!
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [ -n "$(ss -Hltn "src $SINK_ADDR:$SINK_PORT")" ] && return 0
+        kill -0 "$sink_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    cat "$1/sink.log" >&2
+    die "smtp-sink did not come up"
+}
+
+write_settings() {  # write_settings DIR
+    cat >"$1/postvane.start" <<EOF
+[Settings]
+DefaultSpoolDir=$1/spool/
+[Spooler]
+UpDelay=3600
+RelayHostName=$SINK_ADDR:$SINK_PORT
+RelaySecurity=none
+EOF
+}
+
+# Starts the spooler and waits for its READY=1.
+start_spooler() {  # start_spooler DIR
+    local dir=$1 i
+    python3 "$helper" notify "$dir/notify" "$START_TIMEOUT" &
+    notify_pid=$!
+    for ((i = 0; i < 100; i++)); do [ -S "$dir/notify" ] && break; sleep 0.02; done
+    [ -S "$dir/notify" ] || die "notify socket did not appear"
+    env NOTIFY_SOCKET="$dir/notify" POSTVANE_SETTINGS="$dir/postvane.start" \
+        POSTVANE_HOME="$dir/home" POSTVANE_RUNTIME_DIR="$dir/run" \
+        XDG_CONFIG_HOME="$dir/home" XDG_DATA_HOME="$dir/home" \
+        "$bin" service=1 </dev/null >"$dir/spooler.log" 2>&1 &
+    spooler_pid=$!
+    wait "$notify_pid" || { tail -n 20 "$dir/spooler.log" >&2; die "no READY=1 from the spooler"; }
+    notify_pid=
+}
+
+start_profile() {  # start_profile DIR
+    [ -n "${PROFILE_CMD:-}" ] || return 0
+    # shellcheck disable=SC2086
+    $PROFILE_CMD "$spooler_pid" >"$1/profile.out" 2>&1 &
+    profile_pid=$!
+    sleep 0.5
+}
+
+stop_profile() {  # stop_profile DIR
+    [ -n "$profile_pid" ] || return 0
+    kill -INT "$profile_pid" 2>/dev/null
+    local i
+    for ((i = 0; i < STOP_TIMEOUT * 10; i++)); do kill -0 "$profile_pid" 2>/dev/null || break; sleep 0.1; done
+    stop_pid "$profile_pid"; profile_pid=
+    cat "$1/profile.out" >&2
+}
+
+cpu_seconds() {  # cpu_seconds PID: utime + stime
+    local stat rest
+    stat=$(<"/proc/$1/stat") || return 1
+    rest=${stat##*) }
+    # shellcheck disable=SC2086
+    set -- $rest
+    awk -v u="${12}" -v s="${13}" -v t="$tick" 'BEGIN { printf "%.2f", (u + s) / t }'
+}
+
+peak_rss_mb() {  # peak_rss_mb PID: VmHWM
+    awk '/^VmHWM:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"
+}
+
+# One repeat (in this shell, so that the trap knows its processes): appends
+# "mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s" to RESULTS:
+# first_s is when the sink took the first mail, after_first/s the rate from then on.
+run_once() {  # run_once DIR RESULTS
+    local dir=$1 results=$2 wall first cpu0 cpu rss got
+    mkdir -p "$dir/spool" "$dir/home" "$dir/run"
+    write_settings "$dir"
+    python3 "$helper" spool "$dir/spool" "$n" "$rcpts" || die "cannot write the spool files"
+    start_sink "$dir"
+    start_spooler "$dir"
+    start_profile "$dir"
+    cpu0=$(cpu_seconds "$spooler_pid")
+    read -r wall first < <(env POSTVANE_RUNTIME_DIR="$dir/run" python3 "$helper" flush "$dir/sink.count" \
+        "$dir/spool" "$n" $((60 + n / 10)) "$bin" --spool-now)
+    [ -n "${first:-}" ] || die "the run did not finish"
+    cpu=$(cpu_seconds "$spooler_pid"); rss=$(peak_rss_mb "$spooler_pid")
+    stop_profile "$dir"
+    stop_pid "$spooler_pid"; spooler_pid=
+    stop_pid "$sink_pid"; sink_pid=
+    got=$(grep -c '^X-Rcpt-Args:' "$dir/sink.dump")
+    [ "$got" = $((n * rcpts)) ] || die "the sink took $got recipients, not $((n * rcpts))"
+    ! grep -qi '^X-pvx-' "$dir/sink.dump" || die "a control header reached the sink"
+    awk -v n="$n" -v w="$wall" -v f="$first" -v c="$cpu" -v r="$rss" -v c0="$cpu0" 'BEGIN {
+        d = (n > 1 && w > f) ? (n - 1) / (w - f) : n / w
+        printf "%.1f %.3f %.3f %.2f %.2f %.1f %.2f %.1f\n", n / w, w, f, c, c * 1000 / n, r, c0, d
+    }' >>"$results"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "postvane throughput: $n mails x $rcpts recipients, $repeats repeats ($(nproc) cpus, $(uname -r))"
+readonly row='%-7s %9s %8s %8s %7s %12s %8s %12s %14s\n'
+# shellcheck disable=SC2059
+printf "$row" repeat mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s
+results=$work/results
+for ((r = 1; r <= repeats; r++)); do
+    run_once "$work/r$r" "$results"
+    read -r -a fields < <(tail -n 1 "$results")
+    # shellcheck disable=SC2059
+    printf "$row" "$r" "${fields[@]}"
+done
+med() { awk -v c="$1" '{ print $c }' "$results" | median; }
+printf 'median  mails/s %s, wall %s s, first mail %s s, CPU %s s, CPU %s ms/mail, peak RSS %s MB' \
+    "$(med 1)" "$(med 2)" "$(med 3)" "$(med 4)" "$(med 5)" "$(med 6)"
+printf ', after the first mail %s mails/s\n' "$(med 8)"

@@ -1,0 +1,148 @@
+#include "engine/give_up.h"
+
+#include <limits>
+
+#include "engine/comma_list.h"
+#include "engine/retry_schedule.h"
+#include "support/codepage.h"
+#include "support/durable_write.h"
+#include "support/paths.h"
+#include "support/text.h"
+#include "transport/mail_transport.h"
+
+namespace pv {
+namespace {
+
+constexpr std::string_view kProtocolName = "Protocol.txt";
+constexpr std::string_view kInvalidAttachmentName = "data.bin";
+
+Bytes EncodeSpoolText(std::string_view text, const std::string& encoding) {
+  Bytes out;
+  if (encoding == "utf8") {
+    if (!EncodeUtf8(text, out, 3)) EncodeUtf8(DecodeUtf8(text), out, 3);
+    if (out.size() < 3) out.resize(3);
+    out.replace(0, 3, "\xEF\xBB\xBF");
+  } else if (encoding == "utf16le" || encoding == "utf16be") {
+    const bool bigEndian = encoding == "utf16be";
+    if (!EncodeUtf16(text, out, 2, bigEndian)) out.resize(2);
+    out.replace(0, 2, bigEndian ? "\xFE\xFF" : "\xFF\xFE");
+  } else {
+    // "ansi-1031" is code page 1252; a UTF-32 file was read one character per byte.
+    const bool utf32 = encoding == "utf32le" || encoding == "utf32be";
+    EncodeCodePage(text, utf32 ? 0 : kCodePage1252, out);
+  }
+  return out;
+}
+
+void Report(ResultReporter& reporter, const std::string& from, const SpoolFile& file,
+            std::int32_t code, const std::string& message) {
+  LastExitCode = code;
+  reporter.ReportResult(kResultError, from, file.To, file.Subject, code, message, "");
+}
+
+std::string CannotWrite(const std::string& path, const IoError& error) {
+  return "Can not write to '" + path + "'. " + error.text;
+}
+
+// Steps 1 to 4 of a failure: the lines that record it, appended to the kept headers.
+void RecordFailure(SpoolFile& file, const std::string& served, const GiveUpContext& context) {
+  std::string addresses = file.SuccessAddresses;
+  if (!served.empty())
+    addresses = AppendListItem(addresses, ",", RemoveDuplicateItems(served, ","));
+  file.FileHeaders += "\r\nX-pvx-SuccessAddresses: " + addresses;
+  if (file.RetryCount < std::numeric_limits<std::int32_t>::max()) ++file.RetryCount;
+  file.FileHeaders += "\r\nX-pvx-Retry: " + std::to_string(file.RetryCount);
+  if (const auto minutes = RetryWaitMinutes(file.RetryCount, context.settings.RetryInterval))
+    file.SendAfter = context.now.AddMinutes(*minutes);
+  bool error = false;
+  file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
+}
+
+std::string FileText(const SpoolFile& file) { return file.FileHeaders + "\r\n\r\n" + file.Body; }
+
+// The spool file written back under its own name for the next attempt.
+bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {
+  // A writer may have dropped a new mail under this name meanwhile: it is never replaced.
+  if (const IoError error = WriteSpoolText(file.Path, FileText(file), context.encoding, false)) {
+    Report(context.reporter, file.From, file, kExitCannotWrite, CannotWrite(file.Path, error));
+    return false;
+  }
+  DeleteFileIfExists(file.WorkingPath);
+  return true;
+}
+
+// A return mail to `to`, or the error file with `text` when none can be sent.
+bool ReturnOrSetAside(const ReturnMail& mail, const SpoolFile& file, const std::string& text,
+                      const GiveUpContext& context) {
+  if (!mail.to.empty() && SendReturnMail(mail, file, context.reporter)) return true;
+  return WriteErrorFile(file, text, context.encoding, context.reporter);
+}
+
+}  // namespace
+
+IoError WriteSpoolText(const std::string& path, std::string_view text, const std::string& encoding,
+                       bool replace) {
+  DurableWriteOptions options;
+  options.failIfExists = !replace;
+  return WriteFileDurably(path, EncodeSpoolText(text, ToLowerAscii(encoding)), options);
+}
+
+bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol,
+                           const std::string& served, const GiveUpContext& context) {
+  RecordFailure(file, served, context);
+  if (file.RetryCount < context.settings.MaxRetryCount) return Reschedule(file, context);
+  if (file.IsReturnMail) {
+    // A return mail is never answered by another one: that could loop.
+    file.FileHeaders += "\r\nX-pvx-IsErrorMime: 1";
+    return WriteErrorFile(file, FileText(file), context.encoding, context.reporter);
+  }
+  if (file.ReturnTo.empty()) file.ReturnTo = context.settings.DefaultReturnTo;
+  const ReturnMail mail{kFailedForGoodText, file.From, file.ReturnTo, protocol,
+                        "Mime." + context.settings.DefaultExtension};
+  return ReturnOrSetAside(mail, file, FileText(file), context);
+}
+
+bool HandleInvalidFile(SpoolFile& file, const std::string& message, const GiveUpContext& context) {
+  if (file.ReturnTo.empty()) file.ReturnTo = context.settings.DefaultReturnTo;
+  // The file's own sender may be missing: the return mail comes from the return address.
+  const ReturnMail mail{kInvalidFileText, file.ReturnTo, file.ReturnTo, message,
+                        std::string(kInvalidAttachmentName)};
+  return ReturnOrSetAside(mail, file, file.Content, context);
+}
+
+bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter) {
+  MailTransport transport;
+  if (!transport.NewMail(std::string(kReturnMailSubject), mail.from, mail.to,
+                         std::string(mail.body))) {
+    Report(reporter, mail.from, file, kExitReturnMailNotCreated,
+           "Can not create return mail. " + transport.GetResultMessage());
+    return false;
+  }
+  transport.AddHeader("X-pvx-IsReturnMail", "1");
+  transport.AddTextAttachment(mail.protocol, std::string(kProtocolName));
+  if (!transport.AddFileAttachment(file.WorkingPath, mail.attachmentName)) {
+    Report(reporter, mail.from, file, kExitAttachmentFailed,
+           "Can not add attachment to return mail. " + transport.GetResultMessage());
+    return false;
+  }
+  if (!transport.SpoolToFile(file.Path)) {
+    Report(reporter, mail.from, file, kExitReturnMailNotSpooled,
+           "Can not spool return mail. " + transport.GetResultMessage());
+    return false;
+  }
+  DeleteFileIfExists(file.WorkingPath);
+  return true;
+}
+
+bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::string& encoding,
+                    ResultReporter& reporter) {
+  const std::string errorPath = file.Path + ".error";
+  if (const IoError error = WriteSpoolText(errorPath, text, encoding, true)) {
+    Report(reporter, file.From, file, kExitCannotWrite, CannotWrite(errorPath, error));
+    return false;
+  }
+  DeleteFileIfExists(file.WorkingPath);
+  return true;
+}
+
+}  // namespace pv

@@ -1,0 +1,76 @@
+#pragma once
+// What becomes of a mail whose delivery failed, and of a file that is no valid mail. A failed
+// attempt is written back into the spool file (recipients served, retry count, time of the
+// next attempt); once the attempts are used up the mail goes back to its return address as
+// the attachment of a return mail, or is set aside as an error file. Every new file appears
+// whole or not at all, and the working file is deleted only after it is in place; when a
+// write fails the working file stays.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/result_reporter.h"
+#include "engine/spool_file.h"
+#include "settings/spooler_settings.h"
+#include "support/date_time.h"
+#include "support/io_error.h"
+
+namespace pv {
+
+// The exit codes of this step.
+enum GiveUpExitCode : std::int32_t {
+  kExitCannotWrite = 18,
+  kExitAttachmentFailed = 20,
+  kExitReturnMailNotCreated = 21,
+  kExitReturnMailNotSpooled = 22,
+};
+
+inline constexpr std::string_view kReturnMailSubject = "The attached Mail had permanent errors";
+inline constexpr std::string_view kFailedForGoodText =
+    "The attached mime file had permanent errors. See Protocol.txt for further information.";
+inline constexpr std::string_view kInvalidFileText =
+    "The mime format of the attached file is not correct or is not a mime file at all. See "
+    "Protocol.txt for further information.";
+
+struct GiveUpContext {
+  ResultReporter& reporter;
+  const SpoolerSettings& settings;
+  LocalDateTime now;     // the time of the failure
+  std::string encoding;  // the encoding the file was read in; what is written back keeps it
+};
+
+// After a failed delivery: appends the served recipients, the new retry count and the next
+// send-after time to file.FileHeaders, then rewrites the spool file or gives the mail up.
+// True when the mail reached its next form and the working file is gone.
+bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol,
+                           const std::string& served, const GiveUpContext& context);
+
+// After a failed validation (message is the protocol): a return mail to the return address,
+// or the error file. True when the working file is gone.
+bool HandleInvalidFile(SpoolFile& file, const std::string& message, const GiveUpContext& context);
+
+struct ReturnMail {
+  std::string_view body;
+  std::string from;
+  std::string to;
+  std::string protocol;
+  std::string attachmentName;  // of the working file
+};
+
+// Spools the return mail, with the working file attached, under the spool file's own name
+// (never over a file that took the name meanwhile) and deletes the working file. Reports
+// (codes 20, 21, 22) and returns false when that fails.
+bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter);
+
+// Writes text to the spool path + ".error" (an older error file of that name is replaced) and
+// deletes the working file. Reports (code 18) and returns false when the write fails.
+bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::string& encoding,
+                    ResultReporter& reporter);
+
+// Writes text as a new file in the encoding a spool file was read in ("ansi-1031", or the one
+// its byte-order mark named, mark included), atomically; with replace false an existing file
+// is kept and the write fails.
+IoError WriteSpoolText(const std::string& path, std::string_view text, const std::string& encoding,
+                       bool replace);
+
+}  // namespace pv

@@ -1,0 +1,169 @@
+#include "engine/spool_engine.h"
+
+#include <exception>
+
+#include "engine/give_up.h"
+#include "engine/spool_directory.h"
+#include "support/paths.h"
+#include "support/textfile.h"
+
+namespace pv {
+namespace {
+
+constexpr const char* kSuccessTitle = "Postvane Success";
+constexpr const char* kSpoolEncoding = "ansi-1031";
+
+struct Requirement {
+  const std::string SpoolFile::*field;
+  ValidationExitCode code;
+  const char* header;
+};
+
+constexpr Requirement kRequirements[] = {
+    {&SpoolFile::MimeVersion, kExitNoMimeVersion, "Mime-Version"},
+    {&SpoolFile::From, kExitNoFrom, "From"},
+    {&SpoolFile::To, kExitNoTo, "To"},
+    {&SpoolFile::Subject, kExitNoSubject, "Subject"},
+};
+
+// Clears SpoolCycleBusy however the run ends.
+class BusyGuard {
+ public:
+  explicit BusyGuard(std::atomic<bool>& busy) : busy_(busy) {}
+  ~BusyGuard() { busy_ = false; }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+
+ private:
+  std::atomic<bool>& busy_;
+};
+
+}  // namespace
+
+LocalDateTime SpoolRunState::NextRun() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return nextRun_;
+}
+
+void SpoolRunState::SetNextRun(LocalDateTime when) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  nextRun_ = when;
+}
+
+bool ValidateSpoolFile(const std::string& path, const SpoolFile& file, ResultReporter& reporter,
+                       std::string& message) {
+  message.clear();
+  for (const Requirement& r : kRequirements) {
+    if (!(file.*r.field).empty()) continue;
+    message = "Invalid Mime File '" + path + "'. '" + r.header + "' field can not be empty.";
+    LastExitCode = r.code;
+    reporter.ReportResult(kResultError, file.From, file.To, file.Subject, r.code, message, "");
+    return false;
+  }
+  return true;
+}
+
+SpoolerSettings SpoolEngine::Settings() const {
+  return env_.settings ? env_.settings() : SpoolerSettings{};
+}
+
+bool SpoolEngine::RunSpoolCycle() {
+  SpoolRunState& state = env_.state;
+  const LocalDateTime start = env_.now();
+  // A run asked for while one is busy only leaves NextRun due: the next follows at once.
+  state.SetNextRun(start);
+  bool idle = false;
+  if (!state.SpoolCycleBusy.compare_exchange_strong(idle, true)) return true;
+  const BusyGuard busy(state.SpoolCycleBusy);
+  if (env_.refreshTray) env_.refreshTray();
+  const SpoolerSettings settings = Settings();
+  state.SetNextRun(start.AddSeconds(settings.UpDelay));
+  const std::int32_t count = ScanSpoolDirectory(settings.SpoolFilePattern);
+  if (count != 0 && Settings().ShowSuccessBallons) {
+    env_.notifier.ShowBalloon(BalloonIcon::Information, kSuccessTitle,
+                              std::to_string(count) + " eMail(s) send out.");
+  }
+  return true;
+}
+
+std::int32_t SpoolEngine::ScanSpoolDirectory(const std::string& pattern) {
+  const std::string directory = DirectoryPart(pattern);
+  // The names are taken in one pass before the first file is touched, so a file rewritten or
+  // spooled under its old name during this run waits for the next one.
+  const std::vector<std::string> names = ListSpoolNames(directory, FileNamePart(pattern));
+  std::int32_t count = 0;
+  for (const std::string& name : names) {
+    if (env_.state.Paused) break;
+    const std::string path = AddTrailingSeparator(directory) + name;
+    try {
+      if (ProcessSpoolFile(path)) ++count;
+    } catch (const std::exception& error) {
+      // The file stays as far as it got; the run goes on with the next.
+      LastExitCode = kExitDeliveryError;
+      env_.reporter.ReportResult(kResultError, "", "", "", kExitDeliveryError,
+                                 "Error: '" + std::string(error.what()) + "'. Cmd: " +
+                                     env_.commandLine,
+                                 "");
+    }
+  }
+  return count;
+}
+
+bool SpoolEngine::ProcessSpoolFile(const std::string& path) {
+  SpoolFile file;
+  file.Path = path;
+  file.WorkingPath = ChangeExtension(path, kWorkingExtension);
+  const std::optional<WorkingFile> claim = WorkingFile::Claim(file.Path, file.WorkingPath);
+  if (!claim) return false;  // the writer holds it, its working name is taken, or it has gone
+  return ProcessClaimedFile(file, *claim);
+}
+
+bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) {
+  std::string text;
+  std::string encoding = kSpoolEncoding;
+  IoError error;
+  // Unreadable, empty, or no header block: the file stays under its working name.
+  if (!ReadTextFile(file.WorkingPath, text, error, encoding) || text.empty() ||
+      HeaderBlockOf(text).empty()) {
+    return false;
+  }
+  const LocalDateTime now = env_.now();
+  ParseSpoolText(text, now, file);
+  const SpoolerSettings settings = Settings();
+  std::string message;
+  if (!ValidateSpoolFile(file.Path, file, env_.reporter, message)) {
+    HandleInvalidFile(file, message, GiveUpContext{env_.reporter, settings, now, encoding});
+    return false;
+  }
+  // A failed return mail set aside by hand among the spool files is never due.
+  if (file.IsErrorMime || now < file.SendAfter) {
+    claim.GiveBack();
+    return false;
+  }
+  return DeliverDueFile(file, settings, encoding);
+}
+
+bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
+                                 const std::string& encoding) {
+  file.To = RecipientsOf(file);
+  const DeliveryContext context{env_.transport, settings, env_.reporter, file.From, file.Subject,
+                                env_.commandLine};
+  const std::string mailText = MailTextOf(file);
+  std::string protocol, served;
+  const bool delivered =
+      env_.deliver ? env_.deliver(file.To, mailText, protocol, served, context)
+                   : DeliverMail(file.To, mailText, protocol, served, context);
+  if (delivered) {
+    DeleteFileIfExists(file.WorkingPath);
+    return true;
+  }
+  HandleDeliveryFailure(file, protocol, served,
+                        GiveUpContext{env_.reporter, settings, env_.now(), encoding});
+  return false;
+}
+
+std::vector<std::string> SpoolEngine::RecoverWorkingFiles(const std::string& pattern) {
+  return RecoverWorkingFilesIn(pattern);
+}
+
+}  // namespace pv

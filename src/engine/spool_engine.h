@@ -1,0 +1,97 @@
+#pragma once
+// The spool run: walks the spool directory, claims each due file by renaming it to its working
+// name, delivers it, and reschedules, returns or sets aside what failed. The spool directory
+// is the only queue.
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/delivery.h"
+#include "engine/notifier.h"
+#include "engine/result_reporter.h"
+#include "engine/spool_file.h"
+#include "engine/working_file.h"
+#include "settings/spooler_settings.h"
+#include "support/date_time.h"
+#include "transport/mail_transport.h"
+
+namespace pv {
+
+// The exit codes of an invalid spool file, in the order the headers are checked.
+enum ValidationExitCode : std::int32_t {
+  kExitNoMimeVersion = 26,
+  kExitNoFrom = 23,
+  kExitNoTo = 24,
+  kExitNoSubject = 25,
+};
+
+// Delivers one mail; DeliverMail's shape. Tests put their own in place of it.
+using DeliverFunction =
+    std::function<bool(const std::string& recipients, const std::string& mailText,
+                       std::string& protocol, std::string& served, const DeliveryContext& context)>;
+
+// The spool run state shared by the run (worker thread) and the controller (main thread).
+class SpoolRunState {
+ public:
+  LocalDateTime NextRun() const;
+  void SetNextRun(LocalDateTime when);
+  std::atomic<bool> SpoolCycleBusy{false};
+  // The pause flag: a run ends after the file in hand once it is set.
+  std::atomic<bool> Paused{false};
+
+ private:
+  mutable std::mutex mutex_;
+  LocalDateTime nextRun_;
+};
+
+struct SpoolEnvironment {
+  SpoolRunState& state;
+  MailTransport& transport;
+  ResultReporter& reporter;
+  Notifier& notifier;
+  // A snapshot of the settings as they stand; taken for every file.
+  std::function<SpoolerSettings()> settings;
+  // Asks the tray status to refresh (the run has started); may be empty.
+  std::function<void()> refreshTray;
+  // The program's arguments, for reports of unexpected errors.
+  std::string commandLine;
+  // The clock; tests replace it.
+  std::function<LocalDateTime()> now = [] { return LocalDateTime::Now(); };
+  // The delivery attempt; empty means DeliverMail through `transport`.
+  DeliverFunction deliver = nullptr;
+};
+
+// Checks Mime-Version, From, To and Subject in that order. For the first empty one: reports it
+// (the message names the spool path), gives its message back and returns false.
+bool ValidateSpoolFile(const std::string& path, const SpoolFile& file, ResultReporter& reporter,
+                       std::string& message);
+
+class SpoolEngine {
+ public:
+  explicit SpoolEngine(SpoolEnvironment environment) : env_(std::move(environment)) {}
+
+  // One complete spool run. Always true.
+  bool RunSpoolCycle();
+  // Processes every file that matches the pattern; the number delivered.
+  std::int32_t ScanSpoolDirectory(const std::string& pattern);
+  // Handles one spool file completely; true when its mail was delivered in this call. A mail
+  // that failed and was rescheduled gives false: the summary balloon counts mails that went
+  // out, and a rescheduled one has not.
+  bool ProcessSpoolFile(const std::string& path);
+
+  // At start: gives every working file that no process holds locked, and whose spool name is
+  // free, its spool name back. Returns the spool paths given back.
+  std::vector<std::string> RecoverWorkingFiles(const std::string& pattern);
+
+ private:
+  SpoolerSettings Settings() const;
+  bool ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim);
+  bool DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
+                      const std::string& encoding);
+
+  SpoolEnvironment env_;
+};
+
+}  // namespace pv

@@ -1,0 +1,128 @@
+#include "platform/control_channel.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QObject>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/user_dirs.h"
+#include "support/paths.h"
+#include "support/unique_fd.h"
+
+namespace pv {
+namespace {
+
+constexpr qint64 kMaxRequest = 256;
+
+uid_t PeerUid(QLocalSocket* socket) {
+  ucred cred{};
+  socklen_t length = sizeof cred;
+  if (::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred,
+                   &length) != 0)
+    return static_cast<uid_t>(-1);
+  return cred.uid;
+}
+
+void Serve(QLocalSocket* socket, const ControlServer::Handler& handler) {
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, handler] {
+    if (!socket->canReadLine()) {
+      if (socket->bytesAvailable() > kMaxRequest) socket->abort();
+      return;
+    }
+    const std::string request = socket->readLine(kMaxRequest).trimmed().toStdString();
+    const std::string answer = handler(request, PeerUid(socket)) + "\n";
+    socket->write(answer.data(), static_cast<qint64>(answer.size()));
+    socket->disconnectFromServer();
+  });
+  QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+bool WaitFor(int fd, short events, int timeoutMs) {
+  pollfd p{fd, events, 0};
+  int rc;
+  do rc = ::poll(&p, 1, timeoutMs); while (rc < 0 && errno == EINTR);
+  return rc > 0;
+}
+
+}  // namespace
+
+ControlServer::ControlServer(std::string runtimeDirectory, Handler handler)
+    : runtimeDirectory_(std::move(runtimeDirectory)), handler_(std::move(handler)) {}
+
+ControlServer::~ControlServer() = default;
+
+std::string ControlServer::path() const {
+  return AddTrailingSeparator(runtimeDirectory_) + kControlSocketName;
+}
+
+bool ControlServer::Listen(std::string& error) {
+  const bool root = ::geteuid() == 0;
+  MakeDirectories(runtimeDirectory_, root ? 0755 : 0700);
+  const QString socketPath = QString::fromStdString(path());
+  QLocalServer::removeServer(socketPath);
+  server_ = std::make_unique<QLocalServer>();
+  if (!server_->listen(socketPath)) {
+    error = "cannot listen at " + path() + ": " + server_->errorString().toStdString();
+    server_.reset();
+    return false;
+  }
+  if (root) ::chmod(path().c_str(), 0666);
+  QLocalServer* server = server_.get();
+  QObject::connect(server, &QLocalServer::newConnection, server, [server, this] {
+    while (QLocalSocket* socket = server->nextPendingConnection()) Serve(socket, handler_);
+  });
+  return true;
+}
+
+std::string SendControlRequest(const std::string& socketPath, const std::string& request,
+                               std::string& error, int timeoutMs) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (!fd.ok() || socketPath.size() >= sizeof address.sun_path) {
+    error = "cannot reach " + socketPath;
+    return "";
+  }
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    error = socketPath + ": " + std::strerror(errno);
+    return "";
+  }
+  const std::string line = request + "\n";
+  if (::send(fd.get(), line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    error = socketPath + ": " + std::strerror(errno);
+    return "";
+  }
+  std::string answer;
+  char buffer[512];
+  while (answer.find('\n') == std::string::npos && WaitFor(fd.get(), POLLIN, timeoutMs)) {
+    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (answer.empty()) error = socketPath + ": no answer";
+  return answer.substr(0, answer.find('\n'));
+}
+
+std::vector<std::string> ReachableControlSockets() {
+  std::vector<std::string> candidates = {AddTrailingSeparator(RuntimeDirectory()) + kControlSocketName};
+  if (::geteuid() != 0) candidates.push_back(std::string("/run/postvane/") + kControlSocketName);
+  std::vector<std::string> reachable;
+  for (const std::string& candidate : candidates) {
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+        std::find(reachable.begin(), reachable.end(), candidate) == reachable.end())
+      reachable.push_back(candidate);
+  }
+  return reachable;
+}
+
+}  // namespace pv

@@ -1,0 +1,133 @@
+#include "shell/launch.h"
+
+#include <QCoreApplication>
+#include <iostream>
+#include <unistd.h>
+
+#include "engine/notifier.h"
+#include "engine/spool_engine.h"
+#include "platform/control_channel.h"
+#include "platform/network_state.h"
+#include "platform/service_manager.h"
+#include "platform/user_dirs.h"
+#include "reporting/result_log.h"
+#include "shell/settings_state.h"
+#include "shell/signals.h"
+#include "shell/spooler_controller.h"
+#include "support/paths.h"
+#include "support/text.h"
+
+namespace pv {
+namespace {
+
+std::string JoinArgs(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
+  return line;
+}
+
+ReportingValues ReportingValuesOf(const StartupValues& startup) {
+  ReportingValues values;
+  values.CsvQuote = startup.CsvQuote;
+  values.CsvSeparator = startup.CsvSeparator;
+  values.IsService = startup.IsService;
+  values.ProgramDirectory = startup.ProgramDirectory;
+  return values;
+}
+
+// Gives back the mails that a killed process left under their working names, and says so once.
+void RecoverStrandedMails(SpoolEngine& engine, ResultReporter& reporter) {
+  const std::vector<std::string> recovered =
+      engine.RecoverWorkingFiles(SettingsSnapshot().SpoolFilePattern);
+  if (recovered.empty()) return;
+  std::string names;
+  for (const std::string& path : recovered) names += (names.empty() ? "" : ", ") + path;
+  reporter.ReportResult(kResultError, "<SYSTEM>", "<SYSTEM>", "<SYSTEM>", 0,
+                        "Recovered " + std::to_string(recovered.size()) +
+                            " spool file(s) that an earlier run left unfinished: " + names,
+                        "");
+}
+
+std::string ControlAnswer(SpoolerController& controller, const std::string& request, uid_t peer) {
+  const bool trusted = peer == ::geteuid() || peer == 0;
+  if (request == "SPOOLNOW") return controller.SpoolNow() ? "OK" : "PAUSED";
+  if (request == "STATUS")
+    return controller.StatusText() + "; spool directory " +
+           DirectoryPart(SettingsSnapshot().SpoolFilePattern);
+  if (request == "PAUSE") return trusted ? (controller.PauseService(), "OK") : "DENIED";
+  if (request == "CONTINUE") return trusted ? (controller.ContService() ? "OK" : "FAILED") : "DENIED";
+  return "UNKNOWN";
+}
+
+}  // namespace
+
+int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
+  SignalEvents signalEvents;  // before any thread exists
+  QCoreApplication app(argc, argv);
+  const bool loaded = LoadSettings();
+  std::cout << "\nSettings (" << startup.SettingsFile << (loaded ? "" : ", not all read") << ")\n";
+  for (const std::string& line : Split(DescribeSettings(SettingsSnapshot()), '\n'))
+    if (!line.empty()) std::cout << "  " << line << "\n";
+
+  SilentNotifier notifier;
+  SyslogSink systemLog;
+  ResultLog reporter(ReportingValuesOf(startup), [] { return SettingsSnapshot(); }, notifier,
+                     systemLog);
+  SpoolRunState state;
+  MailTransport transport;
+  SpoolEngine engine({state, transport, reporter, notifier, [] { return SettingsSnapshot(); },
+                      nullptr, JoinArgs(argc, argv)});
+  const auto reload = [&reporter] {
+    const bool ok = LoadSettings();
+    reporter.OnSettingsLoaded();
+    return ok;
+  };
+  SpoolerController controller({engine, state, transport, reporter,
+                                [&startup](SpoolerState, const std::string& text) {
+                                  if (startup.IsService) NotifyStatus(text);
+                                },
+                                reload, [] { return SettingsSnapshot(); }, IsNetworkAlive});
+  controller.SetOnEnded([] { QCoreApplication::quit(); });
+
+  if (holdsInstanceLock) RecoverStrandedMails(engine, reporter);
+  ControlServer control(RuntimeDirectory(), [&controller](const std::string& request, uid_t peer) {
+    return ControlAnswer(controller, request, peer);
+  });
+  std::string error;
+  if (!control.Listen(error)) std::cerr << "postvane: " << error << "\n";
+
+  signalEvents.OnStop([&controller] {
+    NotifyStopping();
+    controller.EndService();
+  });
+  signalEvents.OnReload([&controller] { controller.ContService(); });
+  signalEvents.Watch();
+
+  controller.StartService();
+  std::cout << "Spooling " << DirectoryPart(SettingsSnapshot().SpoolFilePattern)
+            << " (" << controller.StatusText() << ")" << std::endl;
+  NotifyReady(controller.StatusText());
+  return app.exec();
+}
+
+int AskSpoolers(const std::string& request) {
+  const std::vector<std::string> sockets = ReachableControlSockets();
+  if (sockets.empty()) {
+    std::cerr << "postvane: no running spooler found\n";
+    return 1;
+  }
+  int answered = 0;
+  for (const std::string& socket : sockets) {
+    std::string error;
+    const std::string answer = SendControlRequest(socket, request, error);
+    if (answer.empty()) {
+      std::cerr << "postvane: " << error << "\n";
+      continue;
+    }
+    ++answered;
+    std::cout << socket << ": " << answer << "\n";
+  }
+  return answered > 0 ? 0 : 1;
+}
+
+}  // namespace pv

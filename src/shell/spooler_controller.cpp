@@ -1,0 +1,150 @@
+#include "shell/spooler_controller.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <ctime>
+
+#include "support/paths.h"
+
+namespace pv {
+namespace {
+
+constexpr int kTickMs = 1000;
+constexpr int kSoonSeconds = 3;
+
+}  // namespace
+
+std::string FormatGeneralDate(LocalDateTime value) {
+  std::tm tm{};
+  tm.tm_year = value.Year() - 1900;
+  tm.tm_mon = value.Month() - 1;
+  tm.tm_mday = value.Day();
+  tm.tm_hour = value.Hour();
+  tm.tm_min = value.Minute();
+  tm.tm_sec = value.Second();
+  tm.tm_isdst = -1;
+  char text[128];
+  const std::size_t n = std::strftime(text, sizeof text, "%x %X", &tm);
+  return std::string(text, n);
+}
+
+SpoolerController::SpoolerController(ControllerParts parts) : parts_(std::move(parts)) {
+  timer_.setInterval(kTickMs);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { OnTick(); });
+}
+
+SpoolerController::~SpoolerController() {
+  parts_.state.Paused = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+bool SpoolerController::IsOnline() const {
+  return !parts_.settings().OnlyIfOnline || parts_.networkAlive();
+}
+
+SpoolerState SpoolerController::CurrentState() const {
+  if (!IsOnline()) return SpoolerState::Offline;
+  if (parts_.state.SpoolCycleBusy || workerBusy_) return SpoolerState::Spooling;
+  if (parts_.state.Paused) return SpoolerState::Paused;
+  return SpoolerState::Waiting;
+}
+
+std::string SpoolerController::StatusText() const {
+  switch (CurrentState()) {
+    case SpoolerState::Offline: return "Not connected to the internet";
+    case SpoolerState::Spooling: return "Spooling eMail";
+    case SpoolerState::Paused: return "Paused";
+    case SpoolerState::Waiting: break;
+  }
+  return "Next Run at " + FormatGeneralDate(parts_.state.NextRun());
+}
+
+void SpoolerController::UpdateTrayStatus() {
+  if (parts_.showState) parts_.showState(CurrentState(), StatusText());
+}
+
+bool SpoolerController::StartService() {
+  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
+  parts_.state.Paused = false;
+  UpdateTrayStatus();
+  timer_.start();
+  return true;
+}
+
+bool SpoolerController::PauseService() {
+  parts_.state.Paused = true;
+  UpdateTrayStatus();
+  timer_.stop();
+  return true;
+}
+
+bool SpoolerController::ContService() {
+  if (!parts_.loadSettings()) {
+    parts_.reporter.ReportResult(kResultError, "<SYSTEM>", "<SYSTEM>", "<SYSTEM>", 0,
+                                 "Error while loading settings", "");
+    return false;
+  }
+  parts_.state.Paused = false;
+  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
+  UpdateTrayStatus();
+  timer_.start();
+  return true;
+}
+
+bool SpoolerController::EndService() {
+  parts_.state.Paused = true;
+  timer_.stop();
+  UpdateTrayStatus();
+  // The run in hand finishes its file, then closes its sessions.
+  if (worker_.joinable()) worker_.join();
+  workerBusy_ = false;
+  parts_.state.SpoolCycleBusy = false;
+  if (onEnded_) onEnded_();
+  return false;
+}
+
+bool SpoolerController::SpoolNow() {
+  if (parts_.state.Paused) return false;
+  parts_.state.SetNextRun(LocalDateTime::Now());
+  return true;
+}
+
+void SpoolerController::SpoolSoon() {
+  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
+}
+
+void SpoolerController::OnTick() {
+  const LocalDateTime now = LocalDateTime::Now();
+  if (now < parts_.state.NextRun()) return;
+  if (!IsOnline()) {
+    parts_.state.SetNextRun(parts_.state.NextRun().AddSeconds(kSoonSeconds));
+    UpdateTrayStatus();
+    return;
+  }
+  if (workerBusy_) {
+    // A run outlasted its interval: the next one follows as soon as it ends.
+    parts_.state.SetNextRun(now);
+    return;
+  }
+  StartRun();
+}
+
+void SpoolerController::StartRun() {
+  if (worker_.joinable()) worker_.join();
+  workerBusy_ = true;
+  UpdateTrayStatus();
+  worker_ = std::thread([this] {
+    parts_.engine.RunSpoolCycle();
+    // The run has ended: its open sessions say QUIT.
+    parts_.transport.CloseAllSessions();
+    QMetaObject::invokeMethod(&timer_, [this] { FinishRun(); }, Qt::QueuedConnection);
+  });
+}
+
+void SpoolerController::FinishRun() {
+  if (worker_.joinable()) worker_.join();
+  workerBusy_ = false;
+  UpdateTrayStatus();
+}
+
+}  // namespace pv

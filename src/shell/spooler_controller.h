@@ -1,0 +1,73 @@
+#pragma once
+// The spooler's life cycle and its one-second timer: starts a spool run on a worker thread when
+// the next run is due (and the network allows it), and answers start, pause, continue and stop.
+// Lives on the thread of the event loop; the run's state is shared through SpoolRunState.
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "engine/result_reporter.h"
+#include "engine/spool_engine.h"
+
+namespace pv {
+
+// The four states a spooler shows (tray icon, service status), first match wins.
+enum class SpoolerState { Offline, Spooling, Paused, Waiting };
+
+struct ControllerParts {
+  SpoolEngine& engine;
+  SpoolRunState& state;
+  MailTransport& transport;
+  ResultReporter& reporter;
+  // Shows the state (the tray icon; the service's status line).
+  std::function<void(SpoolerState state, const std::string& text)> showState;
+  // Reloads the settings; false when a step failed.
+  std::function<bool()> loadSettings;
+  std::function<SpoolerSettings()> settings;
+  std::function<bool()> networkAlive;
+};
+
+class SpoolerController {
+ public:
+  explicit SpoolerController(ControllerParts parts);
+  ~SpoolerController();
+  SpoolerController(const SpoolerController&) = delete;
+  SpoolerController& operator=(const SpoolerController&) = delete;
+
+  bool StartService();
+  bool PauseService();
+  bool ContService();
+  // Ends the spooler: the file in hand is finished, the sessions are closed, then `onEnded`.
+  bool EndService();
+  void SetOnEnded(std::function<void()> onEnded) { onEnded_ = std::move(onEnded); }
+
+  // An immediate run (the spool-now request): the next tick starts it. Ignored while paused.
+  bool SpoolNow();
+  // "Spool now!" and a change of the system time: a run 3 seconds from now.
+  void SpoolSoon();
+
+  bool IsOnline() const;
+  void UpdateTrayStatus();
+  SpoolerState CurrentState() const;
+  // One line for people and for --status: the state and the next run.
+  std::string StatusText() const;
+  bool paused() const { return parts_.state.Paused; }
+
+ private:
+  void OnTick();
+  void StartRun();
+  void FinishRun();
+
+  ControllerParts parts_;
+  QTimer timer_;
+  std::thread worker_;
+  std::atomic<bool> workerBusy_{false};
+  std::function<void()> onEnded_;
+};
+
+// The general date format of the user's locale: short date, a blank, long time.
+std::string FormatGeneralDate(LocalDateTime value);
+
+}  // namespace pv

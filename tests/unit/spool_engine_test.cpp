@@ -1,0 +1,381 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/file.h>
+
+#include "engine/give_up.h"
+#include "engine/spool_engine.h"
+#include "support/base64.h"
+#include "support/textfile.h"
+#include "support/unique_fd.h"
+#include "temp_dir.h"
+
+namespace pv {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const LocalDateTime kNow = LocalDateTime::FromCivil(2026, 12, 6, 12, 0, 0);
+constexpr const char* kProtocol = "S: 550 unknown user";
+
+std::string Mail(const std::string& extra = "", const std::string& to = "b@y.test") {
+  return "From: a@x.test\r\nTo: " + to + "\r\nSubject: Hi\r\nMime-Version: 1.0\r\n" + extra +
+         "\r\nbody\r\n";
+}
+
+bool Holds(const std::string& text, std::string_view piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+// Reports as "code: message".
+class RecordingReporter : public ResultReporter {
+ public:
+  void ReportResult(ResultKind, const std::string&, const std::string&, const std::string&,
+                    std::int32_t code, const std::string& message, const std::string&) override {
+    reports.push_back(std::to_string(code) + ": " + message);
+  }
+  Names reports;
+};
+
+class RecordingNotifier : public Notifier {
+ public:
+  void ShowBalloon(BalloonIcon, const std::string& title, const std::string& text) override {
+    balloons.push_back(title + "|" + text);
+  }
+  void ShowCriticalMessage(const std::string&) override {}
+  Names balloons;
+};
+
+// A spool directory of its own and a delivery that answers as told, without a server.
+class SpoolEngineTest : public ::testing::Test {
+ protected:
+  SpoolEngineTest() {
+    settings.DefaultExtension = "eml";
+    settings.SpoolFilePattern = dir / "*.eml";
+    settings.RetryInterval = std::string(kDefaultRetryInterval);
+  }
+
+  SpoolEngine Engine() {
+    SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
+                         nullptr, "test"};
+    env.now = [this] { return now; };
+    env.deliver = [this](const std::string& recipients, const std::string&,
+                         std::string& protocol, std::string& served, const DeliveryContext&) {
+      attempts.push_back(recipients);
+      protocol = kProtocol;
+      served = servedByNextAttempt;
+      if (duringDelivery) duringDelivery();
+      return deliverOk;
+    };
+    return SpoolEngine(std::move(env));
+  }
+  bool Process(const std::string& name) { return Engine().ProcessSpoolFile(dir / name); }
+
+  void Reset() {
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+    reporter.reports.clear();
+    notifier.balloons.clear();
+    attempts.clear();
+  }
+  void Put(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+  }
+  std::string Get(const std::string& name) const {
+    std::ostringstream bytes;
+    bytes << std::ifstream(dir / name, std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+  SpoolFile Parsed(const std::string& name) const {
+    std::string text, encoding = "ansi-1031";
+    IoError error;
+    SpoolFile file;
+    if (ReadTextFile(dir / name, text, error, encoding)) ParseSpoolText(text, kNow, file);
+    return file;
+  }
+  // The return mail spooled under a.eml: its envelope, its text and its two attachments.
+  void ExpectReturnMail(const std::string& from, const std::string& to, std::string_view text,
+                        const std::string& attachment, const std::string& protocol) const {
+    ASSERT_EQ(List(), Names{"a.eml"});
+    const SpoolFile mail = Parsed("a.eml");
+    EXPECT_EQ(mail.Subject, kReturnMailSubject);
+    EXPECT_EQ(mail.From, from);
+    EXPECT_EQ(mail.To, to);
+    EXPECT_TRUE(mail.IsReturnMail);
+    EXPECT_TRUE(Holds(mail.Content, text));
+    EXPECT_TRUE(Holds(mail.Content, "filename=\"Protocol.txt\""));
+    // The protocol's first 45 bytes: 60 Base64 characters, shorter than any line of it.
+    EXPECT_TRUE(Holds(mail.Content, Base64Encode(protocol.substr(0, 45))));
+    EXPECT_TRUE(Holds(mail.Content, "filename=\"" + attachment + "\""));
+  }
+  Names List() const {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test::TempDir dir;
+  SpoolRunState state;
+  MailTransport transport;
+  RecordingReporter reporter;
+  RecordingNotifier notifier;
+  SpoolerSettings settings;
+  LocalDateTime now = kNow;
+  bool deliverOk = false;
+  std::string servedByNextAttempt;
+  std::function<void()> duringDelivery;
+  Names attempts;
+};
+
+TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
+  struct Row {
+    const char* what;
+    std::string text;
+    bool delivered;  // the result, and whether a delivery was attempted
+    Names left;      // the files left, the first unchanged
+  };
+  const Row rows[] = {
+      {"plain mail", Mail(), true, {}},
+      {"send-after reached", Mail("X-pvx-SendAfter: 2026-12-06T12:00:00\r\n"), true, {}},
+      {"send-after ahead", Mail("X-pvx-SendAfter: 2026-12-06T12:00:01\r\n"), false, {"a.eml"}},
+      {"error mime", Mail("x-PVX-iserrormime: 1\r\n"), false, {"a.eml"}},
+      {"empty file", "", false, {"a.$$$"}},
+      {"no header block", "\r\n\r\nbody", false, {"a.$$$"}},
+  };
+  deliverOk = true;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    Put("a.eml", row.text);
+    EXPECT_EQ(Process("a.eml"), row.delivered);
+    EXPECT_EQ(attempts.size(), row.delivered ? 1u : 0u);
+    EXPECT_EQ(List(), row.left);
+    if (!row.left.empty()) {
+      EXPECT_EQ(Get(row.left.front()), row.text);
+    }
+    EXPECT_TRUE(reporter.reports.empty());
+  }
+}
+
+TEST_F(SpoolEngineTest, TakenWorkingNameLeavesTheFileWaiting) {
+  Put("a.eml", Mail());
+  Put("a.$$$", "another mail");
+  EXPECT_FALSE(Process("a.eml"));
+  EXPECT_EQ(Get("a.eml"), Mail());
+  EXPECT_EQ(Get("a.$$$"), "another mail");
+  EXPECT_TRUE(attempts.empty());
+}
+
+TEST_F(SpoolEngineTest, FailedAttemptIsWrittenBackAndServedRecipientsLeftOut) {
+  Put("a.eml", Mail("X-PVX-RETRY: 0\r\nX-pvx-SendAfter: 2026-01-01T00:00:00\r\n",
+                    "b@y.test,c@z.test"));
+  servedByNextAttempt = "b@y.test";
+  EXPECT_FALSE(Process("a.eml"));  // rescheduled, not sent out
+  const std::string headers = "From: a@x.test\r\nTo: b@y.test,c@z.test\r\nSubject: Hi\r\n"
+                              "Mime-Version: 1.0\r\nX-pvx-SuccessAddresses: b@y.test\r\n";
+  EXPECT_EQ(List(), Names{"a.eml"});
+  EXPECT_EQ(Get("a.eml"), headers + "X-pvx-Retry: 1\r\nX-pvx-SendAfter: 2026-12-06T12:10:00"
+                                    "\r\n\r\nbody\r\n");
+  now = kNow.AddMinutes(10);
+  servedByNextAttempt = "";
+  EXPECT_FALSE(Process("a.eml"));
+  EXPECT_EQ(attempts, (Names{"b@y.test,c@z.test", "c@z.test"}));
+  EXPECT_EQ(Get("a.eml"), headers + "X-pvx-Retry: 2\r\nX-pvx-SendAfter: 2026-12-06T12:20:00"
+                                    "\r\n\r\nbody\r\n");
+}
+
+TEST_F(SpoolEngineTest, RewriteKeepsTheBytesOfTheFile) {
+  const std::string headers = "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0";
+  const std::string added = "\r\nX-pvx-SuccessAddresses: \r\nX-pvx-Retry: 1\r\n"
+                            "X-pvx-SendAfter: 2026-12-06T12:10:00\r\n\r\n";
+  // Code page 1252 (0x81 has no character there), and UTF-8 with its mark.
+  for (const std::string lead : {"", "\xEF\xBB\xBF"}) {
+    const std::string body = lead.empty() ? "Gr\xFC\xDF" "e \x81" : "\xD0\x9F\xD1\x80 \xE2\x82\xAC";
+    Reset();
+    Put("a.eml", lead + headers + "\r\n\r\n" + body);
+    EXPECT_FALSE(Process("a.eml"));
+    EXPECT_EQ(Get("a.eml"), lead + headers + added + body);
+  }
+}
+
+TEST_F(SpoolEngineTest, GivingUp) {
+  enum Outcome { Rescheduled, Returned, SetAside, SetAsideMarked };
+  struct Row {
+    const char* what;
+    std::string headers;
+    std::int32_t maxRetryCount;
+    std::string defaultReturnTo;
+    Outcome outcome;
+    std::string returnTo;
+  };
+  const Row rows[] = {
+      {"attempts left", "X-pvx-Retry: 7\r\nX-pvx-ReturnTo: r@x.test\r\n", 9, "", Rescheduled, ""},
+      {"ninth failure", "X-pvx-Retry: 8\r\nX-pvx-ReturnTo: r@x.test\r\n", 9, "d@x.test", Returned,
+       "r@x.test"},
+      {"default return address", "X-pvx-Retry: 8\r\n", 9, "d@x.test", Returned, "d@x.test"},
+      {"no return address", "X-pvx-Retry: 8\r\n", 9, "", SetAside, ""},
+      {"MaxRetryCount 1", "", 1, "d@x.test", Returned, "d@x.test"},
+      {"a return mail", "X-pvx-Retry: 8\r\nX-pvx-IsReturnMail: 1\r\nX-pvx-ReturnTo: r@x.test\r\n",
+       9, "d@x.test", SetAsideMarked, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    settings.MaxRetryCount = row.maxRetryCount;
+    settings.DefaultReturnTo = row.defaultReturnTo;
+    Put("a.eml", Mail(row.headers));
+    EXPECT_FALSE(Process("a.eml"));
+    EXPECT_TRUE(reporter.reports.empty());  // giving up adds no report of its own
+    if (row.outcome == Rescheduled) {
+      EXPECT_EQ(List(), Names{"a.eml"});
+      EXPECT_EQ(Parsed("a.eml").RetryCount, 8);
+    } else if (row.outcome == Returned) {
+      ExpectReturnMail("a@x.test", row.returnTo, kFailedForGoodText, "Mime.eml", kProtocol);
+    } else {
+      ASSERT_EQ(List(), Names{"a.eml.error"});
+      const std::string text = Get("a.eml.error");
+      const std::string tail = "X-pvx-Retry: 9\r\nX-pvx-SendAfter: 2026-12-07T12:00:00";
+      EXPECT_TRUE(Holds(text, tail + (row.outcome == SetAside ? "\r\n\r\nbody"
+                                                              : "\r\nX-pvx-IsErrorMime: 1\r\n\r\n")));
+    }
+  }
+}
+
+TEST_F(SpoolEngineTest, InvalidFiles) {
+  struct Row {
+    const char* what;
+    std::string text;
+    std::string report;  // with the path in place of "P"
+    std::string defaultReturnTo;
+  };
+  const Row rows[] = {
+      {"no Mime-Version, no From", "To: b@y.test\r\nSubject: Hi\r\n\r\nx",
+       "26: Invalid Mime File 'P'. 'Mime-Version' field can not be empty.", ""},
+      {"no From", "To: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n\r\nx",
+       "23: Invalid Mime File 'P'. 'From' field can not be empty.", "d@x.test"},
+      {"only Cc", "From: a@x.test\r\nCc: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n\r\nx",
+       "24: Invalid Mime File 'P'. 'To' field can not be empty.", "d@x.test"},
+      {"no Subject", "From: a@x.test\r\nTo: b@y.test\r\nMime-Version: 1.0\r\n\r\nx",
+       "25: Invalid Mime File 'P'. 'Subject' field can not be empty.", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    settings.DefaultReturnTo = row.defaultReturnTo;
+    Put("a.eml", row.text);
+    EXPECT_FALSE(Process("a.eml"));
+    std::string report = row.report;
+    report.replace(report.find("'P'"), 3, "'" + (dir / "a.eml") + "'");
+    EXPECT_EQ(reporter.reports, Names{report});
+    if (row.defaultReturnTo.empty()) {
+      EXPECT_EQ(List(), Names{"a.eml.error"});
+      EXPECT_EQ(Get("a.eml.error"), row.text);  // as read, without new control headers
+    } else {
+      ExpectReturnMail(row.defaultReturnTo, row.defaultReturnTo, kInvalidFileText, "data.bin",
+                       report.substr(4));
+    }
+  }
+  EXPECT_TRUE(attempts.empty());
+}
+
+TEST_F(SpoolEngineTest, NeverReplacesAMailDroppedUnderTheSameName) {
+  struct Row {
+    const char* what;
+    std::string headers;
+    Names left;
+    std::string reportStart;
+  };
+  const Row rows[] = {
+      {"rewrite", "", {"a.$$$", "a.eml"}, "18: Can not write to '" + (dir / "a.eml") + "'. "},
+      {"return mail", "X-pvx-Retry: 8\r\nX-pvx-ReturnTo: r@x.test\r\n", {"a.eml", "a.eml.error"},
+       "22: Can not spool return mail. "},
+  };
+  duringDelivery = [this] { Put("a.eml", "newcomer"); };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    Put("a.eml", Mail(row.headers));
+    EXPECT_FALSE(Process("a.eml"));
+    EXPECT_EQ(List(), row.left);
+    EXPECT_EQ(Get("a.eml"), "newcomer");
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].rfind(row.reportStart, 0), 0u) << reporter.reports[0];
+  }
+}
+
+TEST_F(SpoolEngineTest, ScanTakesMatchingFilesAndStopsWhenPaused) {
+  deliverOk = true;
+  for (const char* name : {"a.eml", "b.EML", ".c.eml", "d.txt"}) Put(name, Mail());
+  std::filesystem::create_directory(dir / "e.eml");
+  EXPECT_EQ(Engine().ScanSpoolDirectory(settings.SpoolFilePattern), 2);
+  EXPECT_EQ(List(), (Names{".c.eml", "d.txt", "e.eml"}));
+
+  Put("a.eml", Mail());
+  Put("b.eml", Mail());
+  duringDelivery = [this] { state.Paused = true; };  // the file in hand is finished
+  EXPECT_EQ(Engine().ScanSpoolDirectory(settings.SpoolFilePattern), 1);
+  EXPECT_EQ(List().size(), 4u);
+}
+
+TEST_F(SpoolEngineTest, RunShowsTheDeliveredCount) {
+  struct Row {
+    const char* what;
+    bool showBalloons, deliverOk, busy;
+    Names balloons;
+  };
+  const Row rows[] = {
+      {"delivered", true, true, false, {"Postvane Success|2 eMail(s) send out."}},
+      {"balloons off", false, true, false, {}},
+      {"rescheduled mails do not count", true, false, false, {}},
+      {"a run already busy", true, true, true, {}},
+  };
+  settings.UpDelay = 90;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    Put("a.eml", Mail());
+    Put("b.eml", Mail());
+    Put("c.eml", Mail("X-pvx-SendAfter: 2027-01-01\r\n"));
+    settings.ShowSuccessBallons = row.showBalloons;
+    deliverOk = row.deliverOk;
+    state.SpoolCycleBusy = row.busy;
+    EXPECT_TRUE(Engine().RunSpoolCycle());
+    EXPECT_EQ(notifier.balloons, row.balloons);
+    EXPECT_EQ(attempts.size(), row.busy ? 0u : 2u);
+    EXPECT_EQ(state.NextRun(), row.busy ? kNow : kNow.AddSeconds(90));
+    EXPECT_EQ(state.SpoolCycleBusy, row.busy);
+  }
+}
+
+TEST_F(SpoolEngineTest, RecoverGivesBackWhatNobodyHolds) {
+  for (const char* name : {"a.$$$", "B.$$$", "c.$$$", "d.$$$"}) Put(name, name);
+  Put("d.eml", "newer d");
+  // flock locks belong to the open file: a second open stands for another process.
+  const UniqueFd held(::open((dir / "c.$$$").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+  Names recovered = Engine().RecoverWorkingFiles(settings.SpoolFilePattern);
+  std::sort(recovered.begin(), recovered.end());
+  EXPECT_EQ(recovered, (Names{dir / "B.eml", dir / "a.eml"}));
+  EXPECT_EQ(List(), (Names{"B.eml", "a.eml", "c.$$$", "d.$$$", "d.eml"}));
+  EXPECT_EQ(Get("a.eml"), "a.$$$");
+  EXPECT_EQ(Get("d.eml"), "newer d");
+
+  // The file in hand is held as long as it is processed.
+  Reset();
+  Put("a.eml", Mail());
+  recovered = {"not called"};
+  duringDelivery = [&] { recovered = Engine().RecoverWorkingFiles(settings.SpoolFilePattern); };
+  EXPECT_FALSE(Process("a.eml"));
+  EXPECT_TRUE(recovered.empty());
+  EXPECT_EQ(List(), Names{"a.eml"});
+}
+
+}  // namespace
+}  // namespace pv
