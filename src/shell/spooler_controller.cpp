@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <ctime>
 
 #include "support/paths.h"
 
@@ -13,20 +12,6 @@ constexpr int kTickMs = 1000;
 constexpr int kSoonSeconds = 3;
 
 }  // namespace
-
-std::string FormatGeneralDate(LocalDateTime value) {
-  std::tm tm{};
-  tm.tm_year = value.Year() - 1900;
-  tm.tm_mon = value.Month() - 1;
-  tm.tm_mday = value.Day();
-  tm.tm_hour = value.Hour();
-  tm.tm_min = value.Minute();
-  tm.tm_sec = value.Second();
-  tm.tm_isdst = -1;
-  char text[128];
-  const std::size_t n = std::strftime(text, sizeof text, "%x %X", &tm);
-  return std::string(text, n);
-}
 
 SpoolerController::SpoolerController(ControllerParts parts) : parts_(std::move(parts)) {
   timer_.setInterval(kTickMs);

@@ -67,7 +67,4 @@ class SpoolerController {
   std::function<void()> onEnded_;
 };
 
-// The general date format of the user's locale: short date, a blank, long time.
-std::string FormatGeneralDate(LocalDateTime value);
-
 }  // namespace pv

@@ -327,4 +327,31 @@ bool IsLeapYear(std::int16_t year) {
   return year % 400 == 0;
 }
 
+int WeekdayOf(LocalDateTime value) {
+  const chr::sys_days day = kZeroDate + chr::days{FloorDiv(value.Milliseconds(), LocalDateTime::kMillisecondsPerDay)};
+  return static_cast<int>(chr::weekday{day}.c_encoding());
+}
+
+int DayOfYear(LocalDateTime value) {
+  return static_cast<int>(FloorDiv(value.DatePart().Milliseconds() -
+                                       LocalDateTime::FromCivil(value.Year(), 1, 1).Milliseconds(),
+                                   LocalDateTime::kMillisecondsPerDay));
+}
+
+std::string FormatGeneralDate(LocalDateTime value) {
+  std::tm fields{};
+  fields.tm_year = value.Year() - 1900;
+  fields.tm_mon = value.Month() - 1;
+  fields.tm_mday = value.Day();
+  fields.tm_hour = value.Hour();
+  fields.tm_min = value.Minute();
+  fields.tm_sec = value.Second();
+  fields.tm_wday = WeekdayOf(value);
+  fields.tm_yday = DayOfYear(value);
+  fields.tm_isdst = -1;
+  char buffer[128];
+  const std::size_t length = std::strftime(buffer, sizeof buffer, "%x %X", &fields);
+  return std::string(buffer, length);
+}
+
 }  // namespace pv

@@ -80,4 +80,11 @@ LocalDateTime MakeDate(std::int16_t year, std::int16_t month, std::int16_t day, 
 
 bool IsLeapYear(std::int16_t year);
 
+// The general date format of the user's locale (LC_TIME): short date, a blank, long time.
+std::string FormatGeneralDate(LocalDateTime value);
+// 0 for Sunday ... 6 for Saturday.
+int WeekdayOf(LocalDateTime value);
+// 0 for 1 January.
+int DayOfYear(LocalDateTime value);
+
 }  // namespace pv

@@ -379,3 +379,17 @@ TEST_F(SpoolEngineTest, RecoverGivesBackWhatNobodyHolds) {
 
 }  // namespace
 }  // namespace pv
+
+namespace pv {
+namespace {
+
+TEST_F(SpoolEngineTest, AnOlderErrorFileIsKept) {
+  Put("a.eml.error", "an earlier mail set aside");
+  Put("a.eml", "To: b@y.test\r\nSubject: Hi\r\n\r\nx");  // invalid, no return address
+  EXPECT_FALSE(Process("a.eml"));
+  EXPECT_EQ(Get("a.eml.error"), "an earlier mail set aside");
+  EXPECT_EQ(Get("a.eml.2.error"), "To: b@y.test\r\nSubject: Hi\r\n\r\nx");
+}
+
+}  // namespace
+}  // namespace pv
