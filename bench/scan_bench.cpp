@@ -101,7 +101,8 @@ bool WriteSpoolFiles(const std::string& dir, int count, std::map<std::string, st
 bool Unchanged(const std::string& dir, const std::map<std::string, std::string>& files) {
   std::size_t seen = 0;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::filesystem::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
     const auto expected = files.find(name);
     std::string bytes;

@@ -91,6 +91,8 @@ bool SpoolerController::EndService() {
 bool SpoolerController::SpoolNow() {
   if (parts_.state.Paused) return false;
   parts_.state.SetNextRun(LocalDateTime::Now());
+  // The tick that would start the run anyway, without waiting up to a second for it.
+  OnTick();
   return true;
 }
 

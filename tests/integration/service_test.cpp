@@ -77,6 +77,10 @@ class ServiceTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    for (const auto& e : fs::directory_iterator(logDir_)) std::cerr << "CSV:\n" << test::ReadWholeFile(e.path().string());
+    for (const auto& m : spooler_->syslog().Messages()) std::cerr << "SYSLOG: " << m << "\n";
+    for (const auto& m : spooler_->notifications().Messages()) std::cerr << "NOTIFY: " << m << "\n";
+    ADD_FAILURE();
     if (spooler_ != nullptr) {
       spooler_->Kill();
       if (HasFailure()) std::cerr << "--- spooler output ---\n" << spooler_->Output();
