@@ -338,7 +338,7 @@ int DayOfYear(LocalDateTime value) {
                                    LocalDateTime::kMillisecondsPerDay));
 }
 
-std::string FormatGeneralDate(LocalDateTime value) {
+std::tm ToTm(LocalDateTime value) {
   std::tm fields{};
   fields.tm_year = value.Year() - 1900;
   fields.tm_mon = value.Month() - 1;
@@ -349,6 +349,11 @@ std::string FormatGeneralDate(LocalDateTime value) {
   fields.tm_wday = WeekdayOf(value);
   fields.tm_yday = DayOfYear(value);
   fields.tm_isdst = -1;
+  return fields;
+}
+
+std::string FormatGeneralDate(LocalDateTime value) {
+  const std::tm fields = ToTm(value);
   char buffer[128];
   const std::size_t length = std::strftime(buffer, sizeof buffer, "%x %X", &fields);
   return std::string(buffer, length);

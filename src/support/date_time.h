@@ -8,6 +8,7 @@
 // that span can exist in memory but is neither formatted nor produced by parsing.
 #include <compare>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -82,6 +83,8 @@ bool IsLeapYear(std::int16_t year);
 
 // The general date format of the user's locale (LC_TIME): short date, a blank, long time.
 std::string FormatGeneralDate(LocalDateTime value);
+// The broken-down time of the C library (tm_isdst -1: the library decides).
+std::tm ToTm(LocalDateTime value);
 // 0 for Sunday ... 6 for Saturday.
 int WeekdayOf(LocalDateTime value);
 // 0 for 1 January.

@@ -271,14 +271,7 @@ std::string FormatMailDate(LocalDateTime local, int utcOffsetMinutes) {
 }
 
 int LocalUtcOffsetMinutes(LocalDateTime local) {
-  std::tm fields{};
-  fields.tm_year = local.Year() - 1900;
-  fields.tm_mon = local.Month() - 1;
-  fields.tm_mday = local.Day();
-  fields.tm_hour = local.Hour();
-  fields.tm_min = local.Minute();
-  fields.tm_sec = local.Second();
-  fields.tm_isdst = -1;
+  std::tm fields = ToTm(local);
   const std::time_t utc = std::mktime(&fields);
   std::tm resolved{};
   if (utc == static_cast<std::time_t>(-1) || !localtime_r(&utc, &resolved)) return 0;
