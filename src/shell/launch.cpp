@@ -82,9 +82,10 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
     reporter.OnSettingsLoaded();
     return ok;
   };
+  bool stopping = false;  // after STOPPING=1 the service reports no further state
   SpoolerController controller({engine, state, transport, reporter,
-                                [&startup](SpoolerState, const std::string& text) {
-                                  if (startup.IsService) NotifyStatus(text);
+                                [&startup, &stopping](SpoolerState, const std::string& text) {
+                                  if (startup.IsService && !stopping) NotifyStatus(text);
                                 },
                                 reload, [] { return SettingsSnapshot(); }, IsNetworkAlive});
   controller.SetOnEnded([] { QCoreApplication::quit(); });
@@ -96,7 +97,9 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   std::string error;
   if (!control.Listen(error)) std::cerr << "postvane: " << error << "\n";
 
-  signalEvents.OnStop([&controller] {
+  signalEvents.OnStop([&controller, &stopping] {
+    stopping = true;
+    NotifyStatus("Stopping: finishing the mail in hand");
     NotifyStopping();
     controller.EndService();
   });

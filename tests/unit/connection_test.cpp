@@ -16,9 +16,7 @@
 
 #include <chrono>
 #include <fstream>
-#include <cstdlib>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,20 +126,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-TEST(ConnectionTest, DirectConnectionCarriesBytesBothWays) {
-  ServerThread server(EchoUntilClosed);
-  Transcript transcript;
-  NetError error;
-  auto connection = Connection::Open("127.0.0.1", server.port(), {}, 1s, transcript, error);
-  ASSERT_NE(connection, nullptr) << error.text;
-  const std::string peer = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(connection->peer(), peer);
-  EXPECT_EQ(transcript.text(), "* connecting to " + peer + "\r\n* connected to " + peer + "\r\n");
-  ASSERT_FALSE(connection->Write("EHLO me\r\n", 1s));
-  EXPECT_EQ(ReadAtLeast(*connection, 9), "EHLO me\r\n");
-  EXPECT_FALSE(connection->tlsActive());
-}
-
 // One scripted exchange of a fake proxy: it checks that it receives `expect`, then sends
 // `reply`. After the last step it echoes what comes, or hangs up when that step's reply is
 // empty. Problems are collected in `problems`.
@@ -179,17 +163,12 @@ TEST(ConnectionTest, SocksHandshakes) {
     NetError::Kind kind;
     std::string text;  // the error, or the transcript's last line; {P} = the proxy's address
   };
+  // The server's greeting comes with the proxy's answer: none of it may be lost.
   const std::string greeting = "220 mx ready\r\n";
   const std::string connect4 = Bytes({5, 1, 0, 1, 127, 0, 0, 2, 0, 25});
   const std::string connectName = Bytes({5, 1, 0, 3, 9}) + "localhost" + Bytes({0, 25});
   const std::string boundName = Bytes({5, 0, 0, 3, 5}) + "proxy" + Bytes({0x04, 0x38});
   const Case cases[] = {
-      {"socks5 no auth", Proxy(2), "127.0.0.2",
-       {{Bytes({5, 1, 0}), Bytes({5, 0})},
-        {connect4, Bytes({5, 0, 0, 1, 127, 0, 0, 30, 0x9c, 0x40}) + greeting}},
-       NetError::Kind::None,
-       "* connected to 127.0.0.2:25 via SOCKS5 proxy {P} (the proxy connects from "
-       "127.0.0.30:40000)"},
       {"socks5 password, name resolved by the proxy", Proxy(3, "", 0, "rigsocks", "rig-secret-1"),
        "localhost",
        {{Bytes({5, 1, 2}), Bytes({5, 2})},
@@ -197,25 +176,15 @@ TEST(ConnectionTest, SocksHandshakes) {
         {connectName, boundName + greeting}},
        NetError::Kind::None,
        "* connected to localhost:25 via SOCKS5 proxy {P} (the proxy connects from proxy:1080)"},
-      {"socks5 wrong password", Proxy(3, "", 0, "rigsocks", "wrong"), "127.0.0.2",
-       {{Bytes({5, 1, 2}), Bytes({5, 2})}, {"\x01\x08rigsocks\x05wrong"s, Bytes({1, 1})}},
-       NetError::Kind::Proxy, "SOCKS5 proxy {P} rejected the user name or password (status 1)"},
       {"socks5 target refused", Proxy(2), "127.0.0.2",
        {{Bytes({5, 1, 0}), Bytes({5, 0})}, {connect4, Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})}},
        NetError::Kind::Proxy, "SOCKS5 proxy {P} refused: connection refused (REP 5)"},
-      {"socks5 wants a password", Proxy(2), "127.0.0.2", {{Bytes({5, 1, 0}), Bytes({5, 0xFF})}},
-       NetError::Kind::Proxy,
-       "SOCKS5 proxy {P} refused: no acceptable authentication method (it may require a user "
-       "name and password)"},
       {"socks5 proxy hangs up", Proxy(2), "127.0.0.2", {{Bytes({5, 1, 0}), ""}},
        NetError::Kind::Proxy, "SOCKS5 proxy {P} closed the connection during the handshake"},
       {"socks4 with user id", Proxy(1, "", 0, "rigsocks"), "127.0.0.2",
        {{"\x04\x01\x00\x19\x7f\x00\x00\x02rigsocks\x00"s,
          Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0}) + greeting}},
        NetError::Kind::None, "* connected to 127.0.0.2:25 via SOCKS4 proxy {P}"},
-      {"socks4 rejected", Proxy(1), "127.0.0.2",
-       {{"\x04\x01\x00\x19\x7f\x00\x00\x02\x00"s, Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0})}},
-       NetError::Kind::Proxy, "SOCKS4 proxy {P} refused: request rejected or failed (code 0x5B)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -235,7 +204,6 @@ TEST(ConnectionTest, SocksHandshakes) {
       EXPECT_TRUE(transcript.text().ends_with(expected + "\r\n")) << transcript.text();
       EXPECT_EQ(connection->peer(), std::string(c.target) + ":25 via SOCKS" +
                                         (proxy.type == 1 ? "4 " : "5 ") + proxyName);
-      // The server's greeting came with the proxy's answer: none of it may be lost.
       EXPECT_EQ(ReadAtLeast(*connection, greeting.size()), greeting);
       ASSERT_FALSE(connection->Write("QUIT\r\n", 1s));
       EXPECT_EQ(ReadAtLeast(*connection, 6), "QUIT\r\n");
@@ -265,8 +233,6 @@ TEST(ConnectionTest, FailuresBeforeAnyAnswer) {
   };
   const Case cases[] = {
       {Proxy(0), "127.0.0.1", NetError::Kind::Refused, "connection refused by " + closedName},
-      {Proxy(1, "127.0.0.1", closed.port), "mx.example.org", NetError::Kind::Proxy,
-       "SOCKS4 needs an IPv4 address (mx.example.org is not one)"},
       {Proxy(1, "127.0.0.1", closed.port), "::1", NetError::Kind::Proxy,
        "SOCKS4 needs an IPv4 address (::1 is not one)"},
       {Proxy(2, "127.0.0.1", closed.port), "127.0.0.2", NetError::Kind::Proxy,
@@ -355,23 +321,6 @@ class ServerTls {
   bool accepted_ = false;
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(TlsTest, StartTlsVerifiesAgainstTheTrustedFile) {
   test::TempDir dir;
   std::ofstream(dir / "ca.pem") << Certificate().pem;
@@ -396,14 +345,12 @@ TEST(TlsTest, StartTlsVerifiesAgainstTheTrustedFile) {
        "", ""},
       {"localhost", false, false, "", ", certificate not verified (self-signed certificate)",
        "localhost"},
-      {"other.example", false, true, "", ", certificate not verified (hostname mismatch)",
-       "other.example"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.serverName) + (c.verifyPeer ? " verified" : " unverified") +
                  (c.trusted ? " trusted" : " untrusted"));
-    ScopedEnv certFile("SSL_CERT_FILE", dir / (c.trusted ? "ca.pem" : "other.pem"));
-    ScopedEnv certDir("SSL_CERT_DIR", dir.path());
+    test::ScopedEnv certFile("SSL_CERT_FILE", (dir / (c.trusted ? "ca.pem" : "other.pem")).c_str());
+    test::ScopedEnv certDir("SSL_CERT_DIR", dir.path().c_str());
     std::string sni = "(none)";
     ServerThread server([&sni](int fd) {  // handshake, then echo one read
       ServerTls tls(fd);

@@ -52,10 +52,8 @@ TEST(MimeWordsFind, SplitsTheFirstWord) {
       {"=??q?a b?=", true, "", "q", "a b", "", ""},
       // "=?" at the end: nothing is lost.
       {"Subject =?", false, "", "", "", "Subject ", "=?"},
-      {"Price =?5? off", false, "", "", "", "Price ", "=?5? off"},
       // The third "?" must close the word.
       {"=?a?b?c?d?=", false, "", "", "", "", "=?a?b?c?d?="},
-      {"x=?a?b?c", false, "", "", "", "x", "=?a?b?c"},
   };
   for (const FindCase& c : cases) {
     EncodedWordMatch m;
@@ -75,18 +73,14 @@ TEST(MimeWordsDecode, ReplacesWordsByTheirText) {
       {"=?utf-8?B?R3LDvA==?=\r\n\t=?utf-8?B?w59l?=", "Grüße"},
       {"=?utf-8?B?R3LDvA==?= =?utf-8?B?w59l?=", "Grü ße"},
       {"=?ISO-8859-1?Q?gr=FCn_ist?=", "grün ist"},
-      {"=?iso-8859-1?q?=fc=3F?=", "ü?"},
       {"=?utf-8?Q?a=5Fb_c?=", "a_b c"},
       {"=?utf-8?B?R3LD\r\n vA==?=", "Grü"},  // Base64 may carry blanks
       {"a\t=?utf-8?Q?x?=\tb", "axb"},
       {"=?utf-8?Q?x?= tail =?y", "x tail =?y"},
-      {"Subject =?", "Subject =?"},
-      {"Price =?5? off", "Price =?5? off"},
       {"=?utf-8?B?no*base64?=", "=?utf-8?B?no*base64?="},
       {"=?utf-8?X?as is?=", "as is"},
       {"=?windows-1252?Q?=80?=", "€"},
       {"=?unknown?Q?=E9?=", "é"},  // unknown charsets: one character per byte
-      {"=?iso-8859-2?Q?=B1?=", "ą"},
       {"=?shift_jis?B?k/qWew==?=", "日本"},
       {"=?utf-8?B?/w==?=", "\uFFFD"},
   };
@@ -121,7 +115,6 @@ TEST(MimeWordsEncode, EncodesOnlyWhatNeedsIt) {
       {"utf-8", "Grüße", "b", "=?utf-8?B?R3LDvMOfZQ==?="},
       {"UTF-8", "a=b", "B", "=?utf-8?B?YT1i?="},
       {"UTF-8", "line\r\nBcc: x", "B", "=?utf-8?B?bGluZQ0KQmNjOiB4?="},
-      {"ISO-8859-1", "Grüße", "B", "=?iso-8859-1?B?R3L832U=?="},
       {"ISO-8859-1", "100¢", "B", "100¢"},  // 162 still passes
       {"ISO-8859-1", "100£", "B", "=?iso-8859-1?B?MTAwow==?="},
       {"UTF-8", "Grüße", "Q", "=?utf-8?Q?Gr=C3=BC=C3=9Fe?="},
@@ -132,24 +125,17 @@ TEST(MimeWordsEncode, EncodesOnlyWhatNeedsIt) {
     EXPECT_EQ(EncodeHeaderValue(c.charset, c.text, c.encoding), c.expected) << c.text;
 }
 
-TEST(MimeWordsEncode, LongValuesKeepCharactersWhole) {
+TEST(MimeWordsEncode, LongValuesInOtherCharsetsKeepCharactersWhole) {
   struct LongCase {
     std::string charset, encoding, prefix, text;
   };
-  std::string umlauts, emoji, japanese, korean, mixed;
+  // UTF-8 is in RoundTripsRandomTexts.
+  std::string japanese, korean;
   for (int i = 0; i < 60; ++i) {
-    umlauts += "ü";
-    emoji += "😀";
     japanese += "日本語のテキスト";
     korean += "한국어 텍스트 ";
-    mixed += "aé😀中 =";
   }
   const std::vector<LongCase> cases = {
-      {"UTF-8", "B", "=?utf-8?B?", umlauts},
-      {"UTF-8", "B", "=?utf-8?B?", emoji},
-      {"UTF-8", "B", "=?utf-8?B?", mixed},
-      {"UTF-8", "Q", "=?utf-8?Q?", mixed},
-      {"UTF-8", "Q", "=?utf-8?Q?", emoji},
       {"iso-2022-jp", "B", "=?iso-2022-jp?B?", japanese},  // stateful: each word resets
       {"iso-2022-jp", "Q", "=?iso-2022-jp?Q?", japanese},
       {"shift_jis", "B", "=?shift_jis?B?", japanese},
@@ -212,15 +198,6 @@ TEST(MimeWordsBase64, DecodeAcceptsSpacesAndMissingPaddingOnly) {
     EXPECT_EQ(Base64Decode(text, out), ok) << text;
     EXPECT_EQ(out, bytes) << text;
   }
-}
-
-TEST(MimeWordsBase64, LargeInputsRoundTrip) {
-  std::mt19937 random(7);
-  Bytes bytes(3 * 1024 * 1024 + 7, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  Bytes back;
-  ASSERT_TRUE(Base64Decode(Base64Encode(bytes), back));
-  EXPECT_EQ(back, bytes);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
-// A directory of its own for one test, removed with everything in it afterwards.
+// Test helpers: a directory of its own for one test, removed with everything in it afterwards,
+// and an environment variable set (or unset, for nullptr) for the life of an object.
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace pv::test {
@@ -24,6 +26,23 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_, old_->c_str(), 1); else ::unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace pv::test
