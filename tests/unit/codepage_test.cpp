@@ -38,12 +38,6 @@ TEST(CodePage1252, Utf8BodyRoundTripsThroughAnsi1031) {
   }
 }
 
-TEST(CodePage1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
-  Bytes out;
-  EncodeCodePage("a\u4E2Db\u20AC", kCodePage1252, out);
-  EXPECT_EQ(out, "a?b\x80");
-}
-
 struct IconvCase {
   CodePage codePage;
   Bytes bytes;
@@ -53,14 +47,9 @@ struct IconvCase {
 TEST(CodePageIconv, KnownPagesConvertBothWays) {
   const std::vector<IconvCase> cases = {
       {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "Привет"},
-      {28592, "\xB1", "ą"},
-      {28605, "\xA4", "€"},
       {20866, "\xF0\xD2\xC9\xD7\xC5\xD4", "Привет"},
       {932, "\x93\xFA\x96\x7B", "日本"},
-      {936, "\xD6\xD0\xCE\xC4", "中文"},
-      {950, "\xA4\xA4\xA4\xE5", "中文"},
       {949, "\xC7\xD1\xB1\xDB", "한글"},
-      {51932, "\xC6\xFC\xCB\xDC", "日本"},
       {50220, "\x1B$BF|K\\\x1B(B", "日本"},
       {kCodePageUtf8, "\xC3\xBC", "ü"},
   };
@@ -88,6 +77,8 @@ TEST(CodePageIconv, InvalidInputIsReplacedNotDropped) {
   Bytes out;
   EncodeCodePage("a中b", 1251, out);
   EXPECT_EQ(out, "a?b");
+  EncodeCodePage("a\u4E2Db\u20AC", kCodePage1252, out);
+  EXPECT_EQ(out, "a?b\x80");
 }
 
 }  // namespace

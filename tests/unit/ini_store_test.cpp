@@ -3,25 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "settings/ini_document.h"
 #include "unit/temp_dir.h"
 
 namespace pv {
 namespace {
 
-void WriteRaw(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadRaw(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test::ReadFile;
+using test::WriteFile;
 
 unsigned ModeOf(const std::string& path) {
   struct stat st {};
@@ -144,7 +133,7 @@ class IniStoreTest : public ::testing::Test {
 };
 
 TEST_F(IniStoreTest, ReadsAsTheProfileFunctionsDo) {
-  WriteRaw(file_, "\xEF\xBB\xBF[Spooler]\r\nName =  \"  quoted \"  \r\nSingle='x'\r\n"
+  WriteFile(file_, "\xEF\xBB\xBF[Spooler]\r\nName =  \"  quoted \"  \r\nSingle='x'\r\n"
                   "Empty=\r\nAnsi=M\xFC" "ller\r\n");
   struct Case { const char* key; const char* expected; };
   const Case cases[] = {
@@ -169,7 +158,7 @@ TEST_F(IniStoreTest, LongValuesAreCut) {
 }
 
 TEST_F(IniStoreTest, NumbersAndBooleans) {
-  WriteRaw(file_, "[S]\nempty=\nnum=90\nflag=WAHR\n");
+  WriteFile(file_, "[S]\nempty=\nnum=90\nflag=WAHR\n");
   EXPECT_EQ(ReadSettingLong(file_, "S", "empty", 60), 0);  // present: not the default
   EXPECT_EQ(ReadSettingLong(file_, "S", "missing", -60), -60);
   EXPECT_FALSE(ReadSettingBool(file_, "S", "empty", true));
@@ -177,17 +166,17 @@ TEST_F(IniStoreTest, NumbersAndBooleans) {
   ASSERT_TRUE(WriteSettingLong(file_, "S", "num", -2147483647 - 1));
   ASSERT_TRUE(WriteSettingBool(file_, "S", "flag", false));
   ASSERT_TRUE(WriteSettingBool(file_, "S", "new", true));
-  EXPECT_EQ(ReadRaw(file_), "[S]\nempty=\nnum=-2147483648\nflag=0\nnew=1\n");
+  EXPECT_EQ(ReadFile(file_), "[S]\nempty=\nnum=-2147483648\nflag=0\nnew=1\n");
 }
 
 TEST_F(IniStoreTest, WriteCreatesFileWithPrivateModeAndKeepsExistingMode) {
   ASSERT_TRUE(WriteSettingString(file_, "Settings", "DefaultSpoolDir", "/var/spool/pv/"));
-  EXPECT_EQ(ReadRaw(file_), "[Settings]\nDefaultSpoolDir=/var/spool/pv/\n");
+  EXPECT_EQ(ReadFile(file_), "[Settings]\nDefaultSpoolDir=/var/spool/pv/\n");
   EXPECT_EQ(ModeOf(file_), 0600u);
 
   ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
   ASSERT_TRUE(WriteSettingString(file_, "settings", "defaultspooldir", "/tmp/"));
-  EXPECT_EQ(ReadRaw(file_), "[Settings]\nDefaultSpoolDir=/tmp/\n");  // the stored key spelling
+  EXPECT_EQ(ReadFile(file_), "[Settings]\nDefaultSpoolDir=/tmp/\n");  // the stored key spelling
   EXPECT_EQ(ModeOf(file_), 0640u);
 }
 
@@ -204,7 +193,7 @@ TEST_F(IniStoreTest, EmptyPathReadsDefaultsAndWritesNothing) {
 }
 
 TEST_F(IniStoreTest, DeleteSectionAndListNames) {
-  WriteRaw(file_, "k=0\n[A]\nx=1\n[B]\ny=2\n[C]\n[a]\n");
+  WriteFile(file_, "k=0\n[A]\nx=1\n[B]\ny=2\n[C]\n[a]\n");
   std::vector<std::string> names;
   EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);  // each name once
   EXPECT_TRUE(DeleteSettingsSection(file_, "a"));  // with its duplicate
@@ -215,22 +204,22 @@ TEST_F(IniStoreTest, DeleteSectionAndListNames) {
 }
 
 TEST_F(IniStoreTest, WholeSectionReadAndWrite) {
-  WriteRaw(file_, "[A]\n x = \"1\" \n; note\n\n[B]\ny=2\n");
+  WriteFile(file_, "[A]\n x = \"1\" \n; note\n\n[B]\ny=2\n");
   EXPECT_EQ(ReadSettingsSection(file_, "a"), (std::vector<std::string>{"x = \"1\"", "; note"}));
   EXPECT_TRUE(ReadSettingsSection(file_, "Z").empty());
   ASSERT_TRUE(WriteSettingsSection(file_, "A", {"n=1", "m=2"}));
-  EXPECT_EQ(ReadRaw(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
+  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
   EXPECT_FALSE(WriteSettingsSection(file_, "A", {"ok=1", "[evil]"}));
-  EXPECT_EQ(ReadRaw(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
+  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
 }
 
 TEST_F(IniStoreTest, CopyLeavesExactlyTheSourceSections) {
   const std::string work = dir_ / "pvx.start.tmp";
-  WriteRaw(work, "[Spooler]\nUpDelay=90\n; kept\n[Settings]\nDefaultExtension=msg\n"
+  WriteFile(work, "[Spooler]\nUpDelay=90\n; kept\n[Settings]\nDefaultExtension=msg\n"
                  "[Empty]\n[Extra]\nk=v\n");
-  WriteRaw(file_, "[Spooler]\nUpDelay=60\nOld=1\n[Settings]\n[Extra]\n[Gone]\nz=1\n");
+  WriteFile(file_, "[Spooler]\nUpDelay=60\nOld=1\n[Settings]\n[Extra]\n[Gone]\nz=1\n");
   ASSERT_TRUE(CopySettingsFile(work, file_));
-  EXPECT_EQ(ReadRaw(file_), "[Spooler]\nUpDelay=90\n; kept\n\n[Settings]\nDefaultExtension=msg\n"
+  EXPECT_EQ(ReadFile(file_), "[Spooler]\nUpDelay=90\n; kept\n\n[Settings]\nDefaultExtension=msg\n"
                             "\n[Extra]\nk=v\n");
   std::vector<std::string> names;
   EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);
@@ -242,18 +231,18 @@ TEST_F(IniStoreTest, CopyLeavesExactlyTheSourceSections) {
 
 TEST_F(IniStoreTest, ClearAndCopy) {
   const std::string systemIni = dir_ / "SYSTEM.INI";
-  WriteRaw(systemIni, "[boot]\nshell=x\n");
+  WriteFile(systemIni, "[boot]\nshell=x\n");
   EXPECT_FALSE(ClearSettingsFile(systemIni));
   EXPECT_FALSE(ClearSettingsFile(dir_ / "missing.start"));
-  WriteRaw(file_, "[A]\nx=1\n");
+  WriteFile(file_, "[A]\nx=1\n");
   EXPECT_FALSE(CopySettingsFile(systemIni, file_));
   EXPECT_FALSE(CopySettingsFile(file_, systemIni));
-  EXPECT_EQ(ReadRaw(systemIni), "[boot]\nshell=x\n");
+  EXPECT_EQ(ReadFile(systemIni), "[boot]\nshell=x\n");
   EXPECT_FALSE(CopySettingsFile(dir_ / "missing", file_));
   EXPECT_FALSE(CopySettingsFile(dir_.path(), file_));  // unreadable source
   EXPECT_FALSE(WriteSettingString(dir_ / "no/such/dir.start", "S", "k", "v"));
   EXPECT_FALSE(WriteSettingString(dir_.path(), "S", "k", "v"));  // exists but is unreadable
-  EXPECT_EQ(ReadRaw(file_), "[A]\nx=1\n");
+  EXPECT_EQ(ReadFile(file_), "[A]\nx=1\n");
   EXPECT_TRUE(ClearSettingsFile(file_));
   EXPECT_FALSE(std::filesystem::exists(file_));
 }

@@ -62,7 +62,7 @@ TEST(SettingCipherTest, EmptyValueAndBadText) {
 TEST(SettingCipherTest, ThroughTheSettingsFile) {
   test::TempDir dir;
   const std::string file = dir / "pvx.start";
-  const std::string passwords[] = {"  blanks  ", "\"quoted\"", "a=b;c", "\xE5\xAF\x86", ""};
+  const std::string passwords[] = {"  \"quoted\"  ", "a=b;c", ""};
   for (const std::string& password : passwords) {
     ASSERT_TRUE(INIWriteUnicodeStringCrypted(file, "Spooler", "ProxyPassword", password,
                                              kProxyPasswordCipherKey));

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <sys/file.h>
 
 #include "engine/give_up.h"
@@ -68,7 +66,7 @@ class SpoolEngineTest : public ::testing::Test {
                          std::string& protocol, std::string& served, const DeliveryContext&) {
       attempts.push_back(recipients);
       protocol = kProtocol;
-      served = servedByNextAttempt;
+      served.clear();
       if (duringDelivery) duringDelivery();
       return deliverOk;
     };
@@ -83,14 +81,8 @@ class SpoolEngineTest : public ::testing::Test {
     notifier.balloons.clear();
     attempts.clear();
   }
-  void Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir / name, std::ios::binary) << bytes;
-  }
-  std::string Get(const std::string& name) const {
-    std::ostringstream bytes;
-    bytes << std::ifstream(dir / name, std::ios::binary).rdbuf();
-    return bytes.str();
-  }
+  void Put(const std::string& name, const std::string& text) { test::WriteFile(dir / name, text); }
+  std::string Get(const std::string& name) const { return test::ReadFile(dir / name); }
   SpoolFile Parsed(const std::string& name) const {
     std::string text, encoding = "ansi-1031";
     IoError error;
@@ -129,7 +121,6 @@ class SpoolEngineTest : public ::testing::Test {
   SpoolerSettings settings;
   LocalDateTime now = kNow;
   bool deliverOk = false;
-  std::string servedByNextAttempt;
   std::function<void()> duringDelivery;
   Names attempts;
 };
@@ -225,8 +216,6 @@ TEST_F(SpoolEngineTest, InvalidFiles) {
     std::string defaultReturnTo;
   };
   const Row rows[] = {
-      {"no Mime-Version, no From", "To: b@y.test\r\nSubject: Hi\r\n\r\nx",
-       "26: Invalid Mime File 'P'. 'Mime-Version' field can not be empty.", ""},
       {"no From", "To: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n\r\nx",
        "23: Invalid Mime File 'P'. 'From' field can not be empty.", "d@x.test"},
       {"only Cc", "From: a@x.test\r\nCc: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n\r\nx",
@@ -296,22 +285,22 @@ TEST_F(SpoolEngineTest, ScanTakesMatchingFilesAndStopsWhenPaused) {
 TEST_F(SpoolEngineTest, RunShowsTheDeliveredCount) {
   struct Row {
     const char* what;
-    bool showBalloons, deliverOk, busy;
+    bool deliverOk, busy;
     Names balloons;
   };
   const Row rows[] = {
-      {"delivered", true, true, false, {"Postvane Success|2 eMail(s) send out."}},
-      {"rescheduled mails do not count", true, false, false, {}},
-      {"a run already busy", true, true, true, {}},
+      {"delivered", true, false, {"Postvane Success|2 eMail(s) send out."}},
+      {"rescheduled mails do not count", false, false, {}},
+      {"a run already busy", true, true, {}},
   };
   settings.UpDelay = 90;
+  settings.ShowSuccessBallons = true;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Reset();
     Put("a.eml", Mail());
     Put("b.eml", Mail());
     Put("c.eml", Mail("X-pvx-SendAfter: 2027-01-01\r\n"));
-    settings.ShowSuccessBallons = row.showBalloons;
     deliverOk = row.deliverOk;
     state.SpoolCycleBusy = row.busy;
     EXPECT_TRUE(Engine().RunSpoolCycle());

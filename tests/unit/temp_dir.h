@@ -1,12 +1,23 @@
 #pragma once
-// Test helpers: a directory of its own for one test, removed with everything in it afterwards,
-// and an environment variable set (or unset, for nullptr) for the life of an object.
+// Test helpers: a directory of its own for one test, removed with everything in it afterwards;
+// an environment variable set (or unset, for nullptr) for the life of an object; whole files.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
 namespace pv::test {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 class TempDir {
  public:
