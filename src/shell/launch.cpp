@@ -14,6 +14,7 @@
 #include "shell/settings_state.h"
 #include "shell/signals.h"
 #include "shell/spooler_controller.h"
+#include "support/durable_write.h"
 #include "support/paths.h"
 #include "support/text.h"
 
@@ -37,8 +38,9 @@ ReportingValues ReportingValuesOf(const StartupValues& startup) {
 
 // Gives back the mails that a killed process left under their working names, and says so once.
 void RecoverStrandedMails(SpoolEngine& engine, ResultReporter& reporter) {
-  const std::vector<std::string> recovered =
-      engine.RecoverWorkingFiles(SettingsSnapshot().SpoolFilePattern);
+  const std::string pattern = SettingsSnapshot().SpoolFilePattern;
+  RemoveAbandonedTempFiles(DirectoryPart(pattern));
+  const std::vector<std::string> recovered = engine.RecoverWorkingFiles(pattern);
   if (recovered.empty()) return;
   std::string names;
   for (const std::string& path : recovered) names += (names.empty() ? "" : ", ") + path;

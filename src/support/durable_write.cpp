@@ -1,6 +1,8 @@
 #include "support/durable_write.h"
 
 #include <atomic>
+#include <csignal>
+#include <dirent.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
@@ -12,6 +14,23 @@
 
 namespace pv {
 namespace {
+
+constexpr std::string_view kTempMark = ".tmp";
+
+// The writer's pid of a temp name ".<file>.tmp<pid>-<n>", 0 when the name is not one.
+pid_t WriterOf(std::string_view name) {
+  if (!name.starts_with('.')) return 0;
+  const auto mark = name.rfind(kTempMark);
+  const auto dash = name.rfind('-');
+  if (mark == std::string_view::npos || dash == std::string_view::npos || dash < mark) return 0;
+  const std::string_view pid = name.substr(mark + kTempMark.size(), dash - mark - kTempMark.size());
+  const std::string_view counter = name.substr(dash + 1);
+  const auto digits = [](std::string_view t) {
+    return !t.empty() && t.size() < 20 && t.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!digits(pid) || !digits(counter)) return 0;
+  return static_cast<pid_t>(std::stoll(std::string(pid)));
+}
 
 std::string TempNameFor(const std::string& directory, const std::string& fileName) {
   static std::atomic<unsigned long long> counter{std::random_device{}()};
@@ -75,6 +94,20 @@ IoError WriteFileDurably(const std::string& path, std::string_view bytes,
   // From here on the new content is in place; the directory sync makes the name durable.
   if (!SyncDirectory(directory)) return IoError::FromErrno(errno, "cannot sync " + directory);
   return {};
+}
+
+int RemoveAbandonedTempFiles(const std::string& directory) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const pid_t writer = WriterOf(entry->d_name);
+    // A live writer (this process, or another one writing a spool file now) keeps its file.
+    if (writer <= 0 || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH) continue;
+    if (::unlink((AddTrailingSeparator(directory) + entry->d_name).c_str()) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 IoError ReadWholeFile(const std::string& path, std::string& bytes) {

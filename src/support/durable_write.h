@@ -19,6 +19,10 @@ struct DurableWriteOptions {
 IoError WriteFileDurably(const std::string& path, std::string_view bytes,
                          const DurableWriteOptions& options = {});
 
+// Removes the temp files that a killed process left in directory (their writer no longer
+// runs; the file they were to replace is untouched). Returns how many went.
+int RemoveAbandonedTempFiles(const std::string& directory);
+
 // Reads a whole file; error 53 when missing.
 IoError ReadWholeFile(const std::string& path, std::string& bytes);
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/durable_write.h"
 #include "support/textfile.h"
@@ -159,6 +160,25 @@ TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
   EXPECT_EQ(ReadFile(path), "two");
 
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace pv
+
+namespace pv {
+namespace {
+
+TEST(DurableWrite, AbandonedTempFilesOfDeadWritersAreRemoved) {
+  test::TempDir dir;
+  // 4194305 is above the kernel's largest pid: that writer cannot be alive.
+  const std::string dead = dir / ".a.eml.tmp4194305-7";
+  const std::string live = dir / (".b.eml.tmp" + std::to_string(::getpid()) + "-1");
+  for (const std::string& path : {dead, live, dir / "a.eml", dir / ".c.eml.tmp12x-1"})
+    ASSERT_FALSE(WriteFileDurably(path, "x"));
+  EXPECT_EQ(RemoveAbandonedTempFiles(dir.path()), 1);
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  EXPECT_TRUE(std::filesystem::exists(dir / "a.eml"));
 }
 
 }  // namespace
