@@ -511,9 +511,7 @@ bool MailTransport::RunMail(CachedSession& cached, const Route& route, TlsMode m
   SessionDriver driver = DriverFor(cached, mode);
   Drive(driver, cached.session->StartMail(std::move(mail)));
   const auto& results = cached.session->recipients();
-  const bool anyAnswer = std::any_of(results.begin(), results.end(),
-                                     [](const SmtpRecipientResult& r) { return IsServerReply(r.reply); });
-  if (reused && !anyAnswer && cached.session->over()) return false;
+  if (reused && !cached.session->mailAnswered() && cached.session->over()) return false;
   for (std::size_t k = 0; k < members.size() && k < results.size(); ++k) {
     const RecipientOutcome outcome = results[k].outcome == RecipientOutcome::Pending
                                          ? RecipientOutcome::Temporary

@@ -70,6 +70,8 @@ SmtpSession::SmtpSession(SmtpSessionOptions options, Transcript& transcript)
 
 SmtpSession::Action SmtpSession::OnReply(const SmtpReply& reply) {
   Record(reply);
+  // 421 is the server closing the connection, not an answer about the mail.
+  if (reply.code != 421) ++repliesSinceMail_;
   if (state_ == State::Over) return Closed();
   if (state_ == State::Quit) {
     state_ = State::Over;
@@ -246,6 +248,7 @@ SmtpSession::Action SmtpSession::StartAuth() {
 
 SmtpSession::Action SmtpSession::StartMail(SmtpMail mail) {
   if (state_ != State::Ready) return RefuseMail(mail);
+  repliesSinceMail_ = 0;
   recipients_.clear();
   accepted_.assign(mail.recipients.size(), false);
   unsent_.clear();

@@ -99,6 +99,9 @@ class SmtpSession {
 
   bool ready() const;
   bool over() const;
+  // Whether the server answered anything (but 421) since the current mail started. A reused
+  // session that broke before any answer never carried the mail: it may go on a new one.
+  bool mailAnswered() const { return repliesSinceMail_ > 0; }
   // The current (or last) mail's recipients, each with its outcome.
   const std::vector<SmtpRecipientResult>& recipients() const { return recipients_; }
   SessionFailure failure() const { return failure_; }
@@ -179,6 +182,7 @@ class SmtpSession {
   std::string wireData_;          // the current mail as PrepareDataForWire made it
   bool mailRefused_ = false;      // MAIL was refused: the RCPT replies still due are ignored
   bool mailSent_ = false;         // a MAIL went out before: the next mail starts with RSET
+  int repliesSinceMail_ = 0;
 };
 
 }  // namespace pv

@@ -453,3 +453,35 @@ TEST(SmtpSession, PrepareDataForWireTakesLargeMailsInLinearTime) {
 
 }  // namespace
 }  // namespace pv
+
+namespace pv {
+namespace {
+
+// A session kept open between mails that the server has closed meanwhile never carried the
+// next mail; once the server has answered anything about it, it may have.
+TEST(SmtpSession, TellsWhetherTheServerAnsweredAboutTheMail) {
+  const SmtpMail mail{"a@example.org", {"b@example.net"}, "x\r\n"};
+  const Script opening = Opening({"PIPELINING"});
+  const struct {
+    Script script;
+    bool answered;
+  } cases[] = {
+      {opening + Script{"> mail", "C: MAIL FROM:<a@example.org>", "C+ RCPT TO:<b@example.net>",
+                        "> lost", "< close"},
+       false},
+      {opening + Script{"> mail", "C: MAIL FROM:<a@example.org>", "C+ RCPT TO:<b@example.net>",
+                        "S: 421 4.4.2 Idle too long", "< close"},
+       false},
+      {opening + Script{"> mail", "C: MAIL FROM:<a@example.org>", "C+ RCPT TO:<b@example.net>",
+                        "S: 250 OK", "> lost", "< close"},
+       true},
+  };
+  for (const auto& c : cases) {
+    Dialogue d(Options(TlsMode::Off), {mail});
+    EXPECT_EQ(d.Play(c.script), Lines(c.script));
+    EXPECT_EQ(d.session.mailAnswered(), c.answered);
+  }
+}
+
+}  // namespace
+}  // namespace pv
