@@ -26,17 +26,6 @@ std::pair<std::size_t, std::size_t> FindSeparator(std::string_view text,
   return {text.find_first_of(separators), 1};
 }
 
-std::vector<std::string_view> Items(std::string_view list, std::string_view separator) {
-  std::vector<std::string_view> items;
-  std::size_t start = 0;
-  for (;;) {
-    const auto pos = list.find(separator, start);
-    items.push_back(list.substr(start, pos == std::string_view::npos ? pos : pos - start));
-    if (pos == std::string_view::npos) return items;
-    start = pos + separator.size();
-  }
-}
-
 std::string Join(const std::vector<std::string_view>& items, std::string_view separator) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -73,7 +62,7 @@ std::string AppendListItem(std::string_view list, std::string_view separator,
 std::string RemoveDuplicateItems(std::string_view list, std::string_view separator) {
   separator = OrComma(separator);
   std::vector<std::string_view> kept;
-  for (std::string_view item : Items(list, separator)) {
+  for (std::string_view item : SplitAt(list, separator)) {
     bool seen = false;
     for (std::string_view k : kept) seen = seen || EqualsNoCase(k, item);
     if (!seen) kept.push_back(item);
@@ -85,7 +74,7 @@ std::string RemoveListedItems(std::string_view list, std::string_view separator,
                               std::string_view removeList, std::string_view removeSeparator) {
   separator = OrComma(separator);
   std::vector<std::string_view> kept;
-  for (std::string_view item : Items(list, separator))
+  for (std::string_view item : SplitAt(list, separator))
     if (!ListContains(removeList, removeSeparator, item, CompareMode::Exact)) kept.push_back(item);
   return Join(kept, separator);
 }

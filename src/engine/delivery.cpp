@@ -48,14 +48,9 @@ void ReportFailure(const std::string& recipients, const DeliveryContext& c) {
 std::string ServedItemsOf(const std::string& servedEntries) {
   std::string served;
   if (servedEntries.empty()) return served;
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = servedEntries.find('\0', start);
-    const std::string entry = servedEntries.substr(start, end == std::string::npos ? end : end - start);
+  for (std::string_view entry : SplitAt(servedEntries, std::string_view("\0", 1)))
     if (!entry.empty()) served = AppendListItem(served, ",", entry.substr(0, entry.find('\t')));
-    if (end == std::string::npos) return served;
-    start = end + 1;
-  }
+  return served;
 }
 
 void ConfigureTransport(MailTransport& transport, const SpoolerSettings& settings) {

@@ -15,17 +15,6 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kFold = "\r\n\t";
 
-std::vector<std::string_view> Lines(std::string_view block) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (;;) {
-    const auto pos = block.find(kCrLf, start);
-    lines.push_back(block.substr(start, pos == std::string_view::npos ? pos : pos - start));
-    if (pos == std::string_view::npos) return lines;
-    start = pos + 2;
-  }
-}
-
 std::string WithoutTabs(std::string_view text) {
   std::string out;
   for (char c : text)
@@ -39,14 +28,11 @@ std::string Piece(std::string_view text) { return std::string(Trim(WithoutTabs(t
 std::string EncodeFolded(std::string_view value,
                          const std::function<std::string(std::string_view)>& encode) {
   std::string out;
-  std::size_t start = 0;
-  for (;;) {
-    const auto pos = value.find(kFold, start);
-    out += encode(value.substr(start, pos == std::string_view::npos ? pos : pos - start));
-    if (pos == std::string_view::npos) return out;
-    out += kFold;
-    start = pos + kFold.size();
+  for (std::string_view line : SplitAt(value, kFold)) {
+    if (line.data() != value.data()) out += kFold;
+    out += encode(line);
   }
+  return out;
 }
 
 std::string EncodeMailboxItem(std::string_view item) {
@@ -78,7 +64,7 @@ struct HeaderLine {
 
 std::vector<HeaderLine> ReadHeaderLines(std::string_view block) {
   std::vector<HeaderLine> headers;
-  for (std::string_view line : Lines(block)) {
+  for (std::string_view line : SplitAt(block, kCrLf)) {
     const auto colon = line.find(':');
     if (colon == std::string_view::npos && !headers.empty()) {
       // A line without ":" continues the header before it.
@@ -144,14 +130,11 @@ std::string_view BodyOf(std::string_view text) {
 std::string EncodeAddressList(std::string_view value) {
   return EncodeFolded(value, [](std::string_view line) {
     std::string out;
-    std::size_t start = 0;
-    for (;;) {
-      const auto pos = line.find(',', start);
-      out += EncodeMailboxItem(line.substr(start, pos == std::string_view::npos ? pos : pos - start));
-      if (pos == std::string_view::npos) return out;
-      out += ',';
-      start = pos + 1;
+    for (std::string_view item : SplitAt(line, ",")) {
+      if (item.data() != line.data()) out += ',';
+      out += EncodeMailboxItem(item);
     }
+    return out;
   });
 }
 

@@ -97,13 +97,18 @@ std::string_view Trim(std::string_view text, std::string_view blanks) {
 }
 
 std::vector<std::string> Split(std::string_view text, char separator) {
-  std::vector<std::string> parts;
+  const std::vector<std::string_view> views = SplitAt(text, std::string_view(&separator, 1));
+  return {views.begin(), views.end()};
+}
+
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
+  std::vector<std::string_view> parts;
   std::size_t start = 0;
   for (;;) {
     const auto pos = text.find(separator, start);
-    parts.emplace_back(text.substr(start, pos - start));
+    parts.push_back(text.substr(start, pos == std::string_view::npos ? pos : pos - start));
     if (pos == std::string_view::npos) return parts;
-    start = pos + 1;
+    start = pos + separator.size();
   }
 }
 

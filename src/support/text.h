@@ -23,6 +23,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix);
 std::size_t FindNoCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t\r\n");
 std::vector<std::string> Split(std::string_view text, char separator);
+// The pieces of text between occurrences of separator (a non-empty string); views into text.
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator);
 
 // Code points of a text (lone surrogates included) and back.
 std::vector<char32_t> CodePoints(std::string_view text);
