@@ -315,6 +315,7 @@ bool MailTransport::Send(const std::string& senderHostName) {
   transcript_.Clear();
   recipients_.clear();
   served_.clear();
+  refused_.clear();
   resultMessage_.clear();
   resultCondition_ = kConditionNone;
   CloseIdleSessions();
@@ -607,11 +608,14 @@ void MailTransport::FinishResults() {
   std::string summary;
   for (const Recipient& r : recipients_) {
     const std::string name = r.address.empty() ? std::string(Trim(r.items.front())) : r.address;
-    if (r.outcome == RecipientOutcome::Served) {
+    if (r.outcome == RecipientOutcome::Served || r.outcome == RecipientOutcome::Permanent) {
+      std::string& list = r.outcome == RecipientOutcome::Served ? served_ : refused_;
       for (const std::string& item : r.items) {
-        if (!served_.empty()) served_ += '\0';
-        served_ += item + "\t" + r.reply;
+        if (!list.empty()) list += '\0';
+        list += item + "\t" + r.reply;
       }
+    }
+    if (r.outcome == RecipientOutcome::Served) {
       summary = "served";
     } else {
       resultMessage_ += name + ": " + r.reply + "\r\n";

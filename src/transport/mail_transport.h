@@ -86,6 +86,10 @@ class MailTransport {
   std::int32_t GetResultCondition() const { return resultCondition_; }
   // "item TAB reply" per served recipient item, entries separated by character 0.
   std::string GetServedRecipients() const { return served_; }
+  // "item TAB reply" per recipient item refused permanently (5yz, an invalid address, a domain
+  // that takes no mail) in the last Send, entries separated by character 0. A recipient that
+  // failed only for now is in neither list.
+  std::string GetRefusedRecipients() const { return refused_; }
 
   // QUITs sessions idle longer than the idle timeout, or all of them.
   void CloseIdleSessions();
@@ -145,6 +149,7 @@ class MailTransport {
   Transcript transcript_;
   std::vector<Recipient> recipients_;
   std::string served_;
+  std::string refused_;
   std::string resultMessage_;
   std::int32_t resultCondition_ = kConditionNone;
   std::vector<std::unique_ptr<CachedSession>> sessions_;

@@ -93,6 +93,9 @@ TEST_F(DeliveryTest, EachRecipientHasItsOwnOutcome) {
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->Strings("rcpt_tos"), std::vector<std::string>{"ok@a.test"});
   EXPECT_EQ(transport_.GetServedRecipients().find("defer"), std::string::npos);
+  // Only the 550 is refused for good; the 451 may be tried again.
+  EXPECT_EQ(transport_.GetRefusedRecipients().substr(0, 21), "reject-me@a.test\t550 ");
+  EXPECT_EQ(transport_.GetRefusedRecipients().find("defer"), std::string::npos);
   const std::string message = transport_.GetResultMessage();
   EXPECT_NE(message.find("defer-me@a.test: 451"), std::string::npos) << message;
   EXPECT_NE(message.find("reject-me@a.test: 550"), std::string::npos) << message;
