@@ -58,7 +58,12 @@ void RecordFailure(SpoolFile& file, const std::string& served, const GiveUpConte
   file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
 }
 
-std::string FileText(const SpoolFile& file) { return file.FileHeaders + "\r\n\r\n" + file.Body; }
+std::string FileText(const SpoolFile& file) {
+  std::string text;
+  text.reserve(file.FileHeaders.size() + 4 + file.Body().size());
+  text.append(file.FileHeaders).append("\r\n\r\n").append(file.Body());
+  return text;
+}
 
 // The spool file written back under its own name for the next attempt.
 bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {

@@ -11,7 +11,6 @@ namespace pv {
 namespace {
 
 constexpr const char* kSuccessTitle = "Postvane Success";
-constexpr const char* kSpoolEncoding = "ansi-1031";
 
 struct Requirement {
   const std::string SpoolFile::*field;
@@ -120,15 +119,15 @@ bool SpoolEngine::ProcessSpoolFile(const std::string& path) {
 
 bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) {
   std::string text;
-  std::string encoding = kSpoolEncoding;
+  std::string encoding;
   IoError error;
   // Unreadable, empty, or no header block: the file stays under its working name.
-  if (!ReadTextFile(file.WorkingPath, text, error, encoding) || text.empty() ||
+  if (!ReadSpoolText(file.WorkingPath, text, encoding, error) || text.empty() ||
       HeaderBlockOf(text).empty()) {
     return false;
   }
   const LocalDateTime now = env_.now();
-  ParseSpoolText(text, now, file);
+  ParseSpoolText(std::move(text), now, file);
   const SpoolerSettings settings = Settings();
   std::string message;
   if (!ValidateSpoolFile(file.Path, file, env_.reporter, message)) {

@@ -1,5 +1,6 @@
 #include "engine/spool_file.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "settings/ini_store.h"
 #include "support/mime_words.h"
 #include "support/text.h"
+#include "support/textfile.h"
 
 namespace pv {
 namespace {
@@ -144,15 +146,42 @@ std::string EncodeUnstructured(std::string_view value) {
   });
 }
 
-void ParseSpoolText(std::string_view text, LocalDateTime now, SpoolFile& f) {
-  f.Content = std::string(text);
-  f.Body = std::string(BodyOf(text));
+void UseCrLfLineEnds(std::string& text) {
+  if (text.find("\r\n") != std::string::npos) return;
+  const auto lfs = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  if (lfs == 0) return;
+  // Grown in place from the back: no second copy of the mail.
+  std::size_t from = text.size();
+  text.resize(text.size() + lfs);
+  std::size_t to = text.size();
+  while (from > 0) {
+    const char c = text[--from];
+    text[--to] = c;
+    if (c == '\n') text[--to] = '\r';
+  }
+}
+
+bool ReadSpoolText(const std::string& path, std::string& text, std::string& encoding,
+                   IoError& error) {
+  encoding = "ansi-1031";
+  if (!ReadTextFile(path, text, error, encoding)) return false;
+  UseCrLfLineEnds(text);
+  return true;
+}
+
+void ParseSpoolText(std::string text, LocalDateTime now, SpoolFile& f) {
+  f.Content = std::move(text);
+  const std::string_view content = f.Content;
+  f.BodyStart = static_cast<std::size_t>(BodyOf(content).data() - content.data());
   f.SendAfter = now;
-  for (const HeaderLine& h : ReadHeaderLines(HeaderBlockOf(text))) ApplyHeader(h, now, f);
+  for (const HeaderLine& h : ReadHeaderLines(HeaderBlockOf(content))) ApplyHeader(h, now, f);
 }
 
 std::string MailTextOf(const SpoolFile& f) {
-  return f.SendHeaders + "\r\n\r\n" + f.Body;
+  std::string text;
+  text.reserve(f.SendHeaders.size() + 4 + f.Body().size());
+  text.append(f.SendHeaders).append("\r\n\r\n").append(f.Body());
+  return text;
 }
 
 std::string RecipientsOf(const SpoolFile& f) {

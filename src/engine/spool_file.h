@@ -6,14 +6,15 @@
 #include <string_view>
 
 #include "support/date_time.h"
+#include "support/io_error.h"
 
 namespace pv {
 
 struct SpoolFile {
   std::string Path;         // the name under which the file was found
   std::string WorkingPath;  // the name while it is processed
-  std::string Content;      // the whole text as read
-  std::string Body;         // the text after the first empty line
+  std::string Content;      // the whole text as read (CR LF line ends)
+  std::size_t BodyStart = 0;  // where the body begins in Content
   std::string SendHeaders;  // header lines that go out with the mail, joined by CR LF
   std::string FileHeaders;  // header lines written back on a rewrite, joined by CR LF
   std::string From, To, Cc, Bcc, Subject, MimeVersion;  // decoded values
@@ -23,16 +24,31 @@ struct SpoolFile {
   bool IsReturnMail = false;
   std::string SuccessAddresses;
   bool IsErrorMime = false;
+
+  // The text after the first empty line (the whole text without one); a view into Content,
+  // so a mail's bytes are held once.
+  std::string_view Body() const { return std::string_view(Content).substr(BodyStart); }
 };
+
+// Reads a spool file whole in the spool encoding: "ansi-1031" (code page 1252) unless a
+// byte-order mark names another; encoding gives back the one used, so a rewrite keeps it. A
+// file whose lines all end in LF alone (no CR LF anywhere), as most Linux tools write them, is
+// read as if every LF were CR LF; a file with mixed line ends is read as it is.
+bool ReadSpoolText(const std::string& path, std::string& text, std::string& encoding,
+                   IoError& error);
+
+// Every LF that has no CR before it becomes CR LF, but only when the text holds no CR LF at all.
+void UseCrLfLineEnds(std::string& text);
 
 // The header block: the text before the first CR LF CR LF, or the whole text without one.
 std::string_view HeaderBlockOf(std::string_view text);
 // The body: the text after the first CR LF CR LF, or the whole text without one.
 std::string_view BodyOf(std::string_view text);
 
-// Fills the fields, SendHeaders, FileHeaders and Body of `file` from `text` (kept as Content).
-// A send-after value that is empty or unreadable means `now`.
-void ParseSpoolText(std::string_view text, LocalDateTime now, SpoolFile& file);
+// Fills the fields, SendHeaders, FileHeaders and BodyStart of `file` from `text` (kept as
+// Content; pass it moved to keep one copy). A send-after value that is empty or unreadable
+// means `now`.
+void ParseSpoolText(std::string text, LocalDateTime now, SpoolFile& file);
 
 // The mail that goes out: SendHeaders, an empty line, the body.
 std::string MailTextOf(const SpoolFile& file);

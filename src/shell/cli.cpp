@@ -95,15 +95,15 @@ class ConsoleReporter : public ResultReporter {
 int DeliverFile(const std::string& path, const std::string& commandLine) {
   MakeDirectories(RemoveTrailingSeparator(DirectoryPart(Startup().SettingsFile)));
   LoadSettings();
-  std::string text, encoding = "ansi-1031";
+  std::string text, encoding;
   IoError error;
-  if (!ReadTextFile(path, text, error, encoding)) {
+  if (!ReadSpoolText(path, text, encoding, error)) {
     std::cerr << "postvane: " << error.text << "\n";
     return 2;
   }
   SpoolFile file;
   file.Path = path;
-  ParseSpoolText(text, LocalDateTime::Now(), file);
+  ParseSpoolText(std::move(text), LocalDateTime::Now(), file);
   const SpoolerSettings settings = SettingsSnapshot();
   MailTransport transport;
   ConsoleReporter reporter;

@@ -27,7 +27,7 @@ TEST(SpoolFile, HeadersGoWhereTheyBelong) {
   EXPECT_EQ(f.SendAfter, LocalDateTime::FromCivil(2026, 12, 24, 10, 0, 0));
   EXPECT_EQ(f.ReturnTo, "r@x.test");
   EXPECT_TRUE(f.IsReturnMail);
-  EXPECT_EQ(f.Body, "body\r\n.\r\n");
+  EXPECT_EQ(f.Body(), "body\r\n.\r\n");
   EXPECT_EQ(f.SendHeaders,
             "From: a@x.test\r\nTo: b@y.test,\r\n\tc@z.test\r\nSubject: Hi\r\nMIME-Version: 1.0\r\n"
             "X-pvx-IsReturnMail: 1\r\nX-Other: grüß");
@@ -48,7 +48,7 @@ TEST(SpoolFile, SendAfterAndOddShapes) {
   // No empty line: header block and body are both the whole text.
   const SpoolFile g = Parse("Mime-Version: 1.0\r\nTo: t@x");
   EXPECT_EQ(g.MimeVersion, "1.0");
-  EXPECT_EQ(g.Body, "Mime-Version: 1.0\r\nTo: t@x");
+  EXPECT_EQ(g.Body(), "Mime-Version: 1.0\r\nTo: t@x");
 }
 
 TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
@@ -64,4 +64,19 @@ TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
 }
 
 }  // namespace
+TEST(SpoolFile, LfOnlyTextsGetCrLfMixedOnesStayAsTheyAre) {
+  const struct { std::string in, out; } cases[] = {
+      {"To: a@x\nSubject: s\n\nbody\n", "To: a@x\r\nSubject: s\r\n\r\nbody\r\n"},
+      {"\n\n", "\r\n\r\n"},
+      {"To: a@x\r\nSubject: s\n\nbody", "To: a@x\r\nSubject: s\n\nbody"},  // mixed
+      {"no line end", "no line end"},
+      {"lone\rCR\n", "lone\rCR\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::string text = c.in;
+    UseCrLfLineEnds(text);
+    EXPECT_EQ(text, c.out) << c.in;
+  }
+}
+
 }  // namespace pv
