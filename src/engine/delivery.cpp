@@ -49,7 +49,7 @@ std::string ServedItemsOf(const std::string& servedEntries) {
   std::string served;
   if (servedEntries.empty()) return served;
   for (std::string_view entry : SplitAt(servedEntries, std::string_view("\0", 1)))
-    if (!entry.empty()) served = AppendListItem(served, ",", entry.substr(0, entry.find('\t')));
+    if (!entry.empty()) served = AppendListItem(served, ", ", entry.substr(0, entry.find('\t')));
   return served;
 }
 
@@ -68,9 +68,11 @@ void ConfigureTransport(MailTransport& transport, const SpoolerSettings& setting
 }
 
 bool DeliverMail(const std::string& recipients, const std::string& mailText,
-                 std::string& protocol, std::string& served, const DeliveryContext& c) {
+                 std::string& protocol, std::string& served, const DeliveryContext& c,
+                 std::string* refused) {
   protocol.clear();
   served.clear();
+  if (refused != nullptr) refused->clear();
   bool ok = false;
   try {
     MailTransport& t = c.transport;
@@ -80,6 +82,7 @@ bool DeliverMail(const std::string& recipients, const std::string& mailText,
     ok = t.Send(c.settings.SenderHostName);
     protocol = t.GetResultProtocol();
     served = ServedItemsOf(t.GetServedRecipients());
+    if (refused != nullptr) *refused = t.GetRefusedRecipients();
     if (ok) {
       LastExitCode = kExitDelivered;
       c.reporter.ReportResult(kResultSuccess, c.from, served, c.subject, kExitDelivered,

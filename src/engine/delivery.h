@@ -18,13 +18,15 @@ struct DeliveryContext {
 };
 
 // Delivers mailText to the comma list of recipients. protocol receives the transport's
-// protocol, served the comma list of recipient items served (on success and failure alike).
+// protocol, served the comma list of the addresses served (on success and failure alike),
+// refused (when given) the transport's entries of the recipients refused for good.
 // True when the mail was delivered to every recipient.
 bool DeliverMail(const std::string& recipients, const std::string& mailText,
-                 std::string& protocol, std::string& served, const DeliveryContext& context);
+                 std::string& protocol, std::string& served, const DeliveryContext& context,
+                 std::string* refused = nullptr);
 
-// The served list of the transport ("item TAB reply", entries separated by character 0) as a
-// comma list of the items.
+// The served list of the transport ("address TAB reply", entries separated by character 0) as
+// a comma list of the addresses ("a@x.example, b@y.example").
 std::string ServedItemsOf(const std::string& servedEntries);
 
 // Applies the delivery settings to the transport.

@@ -44,18 +44,17 @@ std::string CannotWrite(const std::string& path, const IoError& error) {
   return "Can not write to '" + path + "'. " + error.text;
 }
 
-// Steps 1 to 4 of a failure: the lines that record it, appended to the kept headers.
-void RecordFailure(SpoolFile& file, const std::string& served, const GiveUpContext& context) {
-  std::string addresses = file.SuccessAddresses;
-  if (!served.empty())
-    addresses = AppendListItem(addresses, ",", RemoveDuplicateItems(served, ","));
-  file.FileHeaders += "\r\nX-pvx-SuccessAddresses: " + addresses;
+// The lines that record a failure, appended to the kept headers.
+void RecordFailure(SpoolFile& file, const GiveUpContext& context) {
+  file.FileHeaders += "\r\nX-pvx-SuccessAddresses: " + file.SuccessAddresses;
   if (file.RetryCount < std::numeric_limits<std::int32_t>::max()) ++file.RetryCount;
   file.FileHeaders += "\r\nX-pvx-Retry: " + std::to_string(file.RetryCount);
   if (const auto minutes = RetryWaitMinutes(file.RetryCount, context.settings.RetryInterval))
     file.SendAfter = context.now.AddMinutes(*minutes);
   bool error = false;
   file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
+  if (!file.RefusedAddresses.empty())
+    file.FileHeaders += "\r\nX-pvx-RefusedAddresses: " + file.RefusedAddresses;
 }
 
 std::string FileText(const SpoolFile& file) {
@@ -92,10 +91,11 @@ IoError WriteSpoolText(const std::string& path, std::string_view text, const std
   return WriteFileDurably(path, EncodeSpoolText(text, ToLowerAscii(encoding)), options);
 }
 
-bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol,
-                           const std::string& served, const GiveUpContext& context) {
-  RecordFailure(file, served, context);
-  if (file.RetryCount < context.settings.MaxRetryCount) return Reschedule(file, context);
+bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol, bool giveUpNow,
+                           const GiveUpContext& context) {
+  RecordFailure(file, context);
+  if (!giveUpNow && file.RetryCount < context.settings.MaxRetryCount)
+    return Reschedule(file, context);
   if (file.IsReturnMail) {
     // A return mail is never answered by another one: that could loop.
     file.FileHeaders += "\r\nX-pvx-IsErrorMime: 1";

@@ -39,11 +39,13 @@ struct GiveUpContext {
   std::string encoding;  // the encoding the file was read in; what is written back keeps it
 };
 
-// After a failed delivery: appends the served recipients, the new retry count and the next
-// send-after time to file.FileHeaders, then rewrites the spool file or gives the mail up.
-// True when the mail reached its next form and the working file is gone.
-bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol,
-                           const std::string& served, const GiveUpContext& context);
+// After a failed delivery: appends the recipients served and refused so far (SuccessAddresses
+// and RefusedAddresses, brought up to date by the caller), the new retry count and the next
+// send-after time to file.FileHeaders, then rewrites the spool file or gives the mail up: after
+// the last attempt, or at once when giveUpNow (no recipient is left to try). True when the mail
+// reached its next form and the working file is gone.
+bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol, bool giveUpNow,
+                           const GiveUpContext& context);
 
 // After a failed validation (message is the protocol): a return mail to the return address,
 // or the error file. True when the working file is gone.

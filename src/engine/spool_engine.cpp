@@ -11,6 +11,7 @@ namespace pv {
 namespace {
 
 constexpr const char* kSuccessTitle = "Postvane Success";
+constexpr std::string_view kRefusedProtocolTitle = "Recipients refused for good:\r\n";
 
 struct Requirement {
   const std::string SpoolFile::*field;
@@ -144,19 +145,55 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) 
 
 bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
                                  const std::string& encoding) {
-  file.To = RecipientsOf(file);
+  RecipientLedger ledger = RecipientLedger::FromHeaders(file.SuccessAddresses,
+                                                        file.RefusedAddresses);
+  file.To = JoinDue(ledger.Due(RecipientListsOf(file)));
+  if (file.To.empty() && (ledger.AnyServed() || ledger.AnyRefused()))
+    return FinishWithoutAttempt(file, ledger, settings, encoding);
   const DeliveryContext context{env_.transport, settings, env_.reporter, file.From, file.Subject,
                                 env_.commandLine};
   const std::string mailText = MailTextOf(file);
-  std::string protocol, served;
+  std::string protocol, served, refused;
   const bool delivered =
-      env_.deliver ? env_.deliver(file.To, mailText, protocol, served, context)
-                   : DeliverMail(file.To, mailText, protocol, served, context);
+      env_.deliver ? env_.deliver(file.To, mailText, protocol, served, refused, context)
+                   : DeliverMail(file.To, mailText, protocol, served, context, &refused);
   if (delivered) {
     DeleteFileIfExists(file.WorkingPath);
     return true;
   }
-  HandleDeliveryFailure(file, protocol, served,
+  ledger.AddServed(served);
+  ledger.AddRefused(refused);
+  file.SuccessAddresses = ledger.ServedHeaderValue();
+  file.RefusedAddresses = ledger.RefusedHeaderValue();
+  // Nobody left but recipients refused for good: asking again cannot help.
+  const bool nothingLeft = ledger.AnyRefused() && ledger.Due(RecipientListsOf(file)).empty();
+  if (ledger.AnyRefused())
+    protocol += "\r\n" + std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
+  HandleDeliveryFailure(file, protocol, nothingLeft,
+                        GiveUpContext{env_.reporter, settings, env_.now(), encoding});
+  return false;
+}
+
+// Every recipient was served or refused in earlier attempts (the process ended before the
+// file was finished, or it was edited): a served mail is done, a refused one goes back.
+bool SpoolEngine::FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& ledger,
+                                       const SpoolerSettings& settings,
+                                       const std::string& encoding) {
+  if (!ledger.AnyRefused()) {
+    const std::string served = ledger.ServedHeaderValue();
+    LastExitCode = kExitDelivered;
+    env_.reporter.ReportResult(kResultSuccess, file.From, served, file.Subject, kExitDelivered,
+                               "eMail to '" + served + "' successfully sent.", "");
+    DeleteFileIfExists(file.WorkingPath);
+    return true;
+  }
+  file.SuccessAddresses = ledger.ServedHeaderValue();
+  file.RefusedAddresses = ledger.RefusedHeaderValue();
+  const std::string protocol = std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
+  LastExitCode = kExitTransportFailed;
+  env_.reporter.ReportResult(kResultError, file.From, file.To, file.Subject, kExitTransportFailed,
+                             "No recipient is left to try.", protocol);
+  HandleDeliveryFailure(file, protocol, true,
                         GiveUpContext{env_.reporter, settings, env_.now(), encoding});
   return false;
 }

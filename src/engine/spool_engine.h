@@ -10,6 +10,7 @@
 
 #include "engine/delivery.h"
 #include "engine/notifier.h"
+#include "engine/recipient_ledger.h"
 #include "engine/result_reporter.h"
 #include "engine/spool_file.h"
 #include "engine/working_file.h"
@@ -28,9 +29,9 @@ enum ValidationExitCode : std::int32_t {
 };
 
 // Delivers one mail; DeliverMail's shape. Tests put their own in place of it.
-using DeliverFunction =
-    std::function<bool(const std::string& recipients, const std::string& mailText,
-                       std::string& protocol, std::string& served, const DeliveryContext& context)>;
+using DeliverFunction = std::function<bool(
+    const std::string& recipients, const std::string& mailText, std::string& protocol,
+    std::string& served, std::string& refused, const DeliveryContext& context)>;
 
 // The spool run state shared by the run (worker thread) and the controller (main thread).
 class SpoolRunState {
@@ -90,6 +91,8 @@ class SpoolEngine {
   bool ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim);
   bool DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
                       const std::string& encoding);
+  bool FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& ledger,
+                            const SpoolerSettings& settings, const std::string& encoding);
 
   SpoolEnvironment env_;
 };

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/comma_list.h"
+#include "engine/recipient_ledger.h"
 #include "settings/ini_store.h"
 #include "support/mime_words.h"
 #include "support/text.h"
@@ -112,6 +112,7 @@ void ApplyHeader(const HeaderLine& h, LocalDateTime now, SpoolFile& f) {
     f.IsReturnMail = LeadingNumberIsNotZero(h.value);
     both(f.IsReturnMail ? "1" : "0");
   } else if (key == "x-pvx-successaddresses") f.SuccessAddresses = h.value;
+  else if (key == "x-pvx-refusedaddresses") f.RefusedAddresses = h.value;
   else if (key == "x-pvx-iserrormime") f.IsErrorMime = LeadingNumberIsNotZero(h.value);
   else if (key == "x-mimeole") {}
   else if (key == "x-unsent") AddLine(f.FileHeaders, h.name, h.value);
@@ -184,12 +185,12 @@ std::string MailTextOf(const SpoolFile& f) {
   return text;
 }
 
+std::vector<std::string_view> RecipientListsOf(const SpoolFile& f) { return {f.To, f.Cc, f.Bcc}; }
+
 std::string RecipientsOf(const SpoolFile& f) {
-  std::string list = f.To;
-  if (!f.Cc.empty()) list = AppendListItem(list, ",", f.Cc);
-  if (!f.Bcc.empty()) list = AppendListItem(list, ",", f.Bcc);
-  list = RemoveDuplicateItems(list, ",");
-  return RemoveListedItems(list, ",", f.SuccessAddresses, ",");
+  const RecipientLedger ledger =
+      RecipientLedger::FromHeaders(f.SuccessAddresses, f.RefusedAddresses);
+  return JoinDue(ledger.Due(RecipientListsOf(f)));
 }
 
 }  // namespace pv

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/date_time.h"
 #include "support/io_error.h"
@@ -22,7 +23,8 @@ struct SpoolFile {
   LocalDateTime SendAfter;
   std::string ReturnTo;
   bool IsReturnMail = false;
-  std::string SuccessAddresses;
+  std::string SuccessAddresses;  // the recipients served in earlier attempts
+  std::string RefusedAddresses;  // those refused for good, each with the reply as a comment
   bool IsErrorMime = false;
 
   // The text after the first empty line (the whole text without one); a view into Content,
@@ -52,8 +54,10 @@ void ParseSpoolText(std::string text, LocalDateTime now, SpoolFile& file);
 
 // The mail that goes out: SendHeaders, an empty line, the body.
 std::string MailTextOf(const SpoolFile& file);
-// To, Cc and Bcc as one comma list without repetitions and without the recipients served
-// before (SuccessAddresses).
+// The address lists of the recipients in their order: To, Cc, Bcc.
+std::vector<std::string_view> RecipientListsOf(const SpoolFile& file);
+// To, Cc and Bcc as one readable comma list ("Name <a@x.example>, b@y.example", folding
+// removed) without repetitions and without the recipients served or refused before.
 std::string RecipientsOf(const SpoolFile& file);
 
 // A header value as it goes out: encoded words where needed, folding kept. In address lists

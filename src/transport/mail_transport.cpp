@@ -607,13 +607,11 @@ void MailTransport::CloseAllSessions() {
 void MailTransport::FinishResults() {
   std::string summary;
   for (const Recipient& r : recipients_) {
-    const std::string name = r.address.empty() ? std::string(Trim(r.items.front())) : r.address;
+    const std::string name = r.address.empty() ? RecipientText(r.items) : r.address;
     if (r.outcome == RecipientOutcome::Served || r.outcome == RecipientOutcome::Permanent) {
       std::string& list = r.outcome == RecipientOutcome::Served ? served_ : refused_;
-      for (const std::string& item : r.items) {
-        if (!list.empty()) list += '\0';
-        list += item + "\t" + r.reply;
-      }
+      if (!list.empty()) list += '\0';
+      list += name + "\t" + r.reply;
     }
     if (r.outcome == RecipientOutcome::Served) {
       summary = "served";

@@ -84,11 +84,13 @@ class MailTransport {
   std::string GetResultMessage() const { return resultMessage_; }
   std::string GetResultProtocol() const { return transcript_.text(); }
   std::int32_t GetResultCondition() const { return resultCondition_; }
-  // "item TAB reply" per served recipient item, entries separated by character 0.
+  // "address TAB reply" per served recipient (one entry per mailbox, however many comma items
+  // it took), entries separated by character 0.
   std::string GetServedRecipients() const { return served_; }
-  // "item TAB reply" per recipient item refused permanently (5yz, an invalid address, a domain
-  // that takes no mail) in the last Send, entries separated by character 0. A recipient that
-  // failed only for now is in neither list.
+  // "address TAB reply" per recipient refused permanently (5yz, an invalid address, a domain
+  // that takes no mail) in the last Send, entries separated by character 0; an item without a
+  // valid address is named by its text (RecipientText). A recipient that failed only for now
+  // is in neither list.
   std::string GetRefusedRecipients() const { return refused_; }
 
   // QUITs sessions idle longer than the idle timeout, or all of them.

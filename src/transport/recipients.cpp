@@ -303,4 +303,29 @@ std::string ExtractMailbox(std::string_view headerValue) {
   return groups.empty() ? std::string() : groups.front().address;
 }
 
+std::string RecipientText(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i != 0) text += ',';
+    const std::string& item = items[i];
+    for (std::size_t k = 0; k < item.size(); ++k) {
+      if (item[k] == '\r' && k + 1 < item.size() && item[k + 1] == '\n') {
+        k += 1;
+        while (k + 1 < item.size() && IsWsp(item[k + 1])) ++k;
+        text += ' ';
+        continue;
+      }
+      text += item[k];
+    }
+  }
+  return std::string(Trim(text, " \t"));
+}
+
+std::string RecipientKey(std::string_view address, std::string_view text) {
+  if (address.empty()) return std::string(text);
+  const std::size_t at = address.rfind('@');
+  if (at == std::string_view::npos) return std::string(address);
+  return std::string(address.substr(0, at + 1)) + DomainOfAddress(address);
+}
+
 }  // namespace pv

@@ -48,4 +48,12 @@ std::string DomainOfAddress(std::string_view address);
 // The address of the first mailbox of a From header value; "" when it has no valid one.
 std::string ExtractMailbox(std::string_view headerValue);
 
+// A group's items as one readable text: joined by ",", each folding (CR LF and the blanks after
+// it) one blank, outer blanks trimmed: "\"Doe, John\" <j@x.example>".
+std::string RecipientText(const std::vector<std::string>& items);
+
+// What tells two recipients apart: the address with the ASCII letters of its domain
+// lower-cased (the local part exact), or the text when there is no valid address.
+std::string RecipientKey(std::string_view address, std::string_view text);
+
 }  // namespace pv

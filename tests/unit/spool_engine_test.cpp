@@ -30,6 +30,19 @@ bool Holds(const std::string& text, std::string_view piece) {
   return text.find(piece) != std::string::npos;
 }
 
+// The decoded content of the attachment of that name in a composed mail.
+std::string Base64Of(const std::string& mail, const std::string& attachmentName) {
+  const std::size_t name = mail.find("filename=\"" + attachmentName + "\"");
+  const std::size_t start = mail.find("\r\n\r\n", name);
+  const std::size_t end = mail.find("\r\n--", start);
+  Bytes decoded;
+  if (name == std::string::npos || start == std::string::npos || end == std::string::npos ||
+      !Base64Decode(std::string_view(mail).substr(start + 4, end - start - 4), decoded)) {
+    return "";
+  }
+  return decoded;
+}
+
 // Reports as "code: message".
 class RecordingReporter : public ResultReporter {
  public:
@@ -63,10 +76,12 @@ class SpoolEngineTest : public ::testing::Test {
                          nullptr, "test"};
     env.now = [this] { return now; };
     env.deliver = [this](const std::string& recipients, const std::string&,
-                         std::string& protocol, std::string& served, const DeliveryContext&) {
+                         std::string& protocol, std::string& served, std::string& refused,
+                         const DeliveryContext&) {
       attempts.push_back(recipients);
       protocol = kProtocol;
-      served.clear();
+      served = serve;
+      refused = refuse;
       if (duringDelivery) duringDelivery();
       return deliverOk;
     };
@@ -121,6 +136,7 @@ class SpoolEngineTest : public ::testing::Test {
   SpoolerSettings settings;
   LocalDateTime now = kNow;
   bool deliverOk = false;
+  std::string serve, refuse;  // what the delivery reports as served and refused
   std::function<void()> duringDelivery;
   Names attempts;
 };
@@ -340,6 +356,87 @@ TEST_F(SpoolEngineTest, AnOlderErrorFileIsKept) {
   EXPECT_FALSE(Process("a.eml"));
   EXPECT_EQ(Get("a.eml.error"), "an earlier mail set aside");
   EXPECT_EQ(Get("a.eml.2.error"), "To: b@y.test\r\nSubject: Hi\r\n\r\nx");
+}
+
+TEST_F(SpoolEngineTest, RecipientsServedOrRefusedAreNotAskedAgain) {
+  struct Row {
+    const char* what;
+    std::string serve, refuse;  // the first attempt's outcome
+    std::string control;        // the control lines the rewrite appends after the retry line
+    std::string second;         // the second attempt's recipients
+  };
+  const Row rows[] = {
+      {"one served", "b@y.test", "", "", "a@x.test, c@z.test"},
+      {"one refused", "", std::string("c@z.test\t550 no (such) user\0", 29),
+       "\r\nX-pvx-RefusedAddresses: c@z.test (550 no \\(such\\) user)",
+       "a@x.test, Bee <b@y.test>"},
+  };
+  settings.RetryInterval = "0";
+  const std::string to = "a@x.test,\r\n\tBee <b@y.test>, c@z.test, a@X.TEST";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    serve = row.serve;
+    refuse = row.refuse;
+    Put("a.eml", Mail("", to));
+    EXPECT_FALSE(Process("a.eml"));
+    const std::string text = Get("a.eml");
+    EXPECT_TRUE(Holds(text, "\r\nX-pvx-SuccessAddresses: " + row.serve + "\r\nX-pvx-Retry: 1\r\n"
+                                "X-pvx-SendAfter: 2026-12-06T12:00:00" + row.control + "\r\n\r\n"))
+        << text;
+    serve.clear();
+    refuse.clear();
+    EXPECT_FALSE(Process("a.eml"));
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0], "a@x.test, Bee <b@y.test>, c@z.test");
+    EXPECT_EQ(attempts[1], row.second);
+  }
+}
+
+TEST_F(SpoolEngineTest, NobodyLeftToTry) {
+  struct Row {
+    const char* what;
+    std::string headers;
+    std::string serve, refuse;  // of the attempt, when one is made
+    bool attempt;
+    Names left;           // {"a.eml"}: a return mail under the spool name
+    std::string report;   // the engine's own report, if any
+    std::string protocol; // a line the return mail's protocol holds
+  };
+  const Row rows[] = {
+      {"the last ones refused now", "X-pvx-SuccessAddresses: a@x.test\r\n", "",
+       std::string("b@y.test\t550 5.1.1 unknown\0", 27), true, {"a.eml"}, "",
+       "b@y.test: 550 5.1.1 unknown"},
+      {"refused in an earlier attempt",
+       "X-pvx-SuccessAddresses: a@x.test\r\nX-pvx-RefusedAddresses: b@Y.test (550 gone)\r\n", "",
+       "", false, {"a.eml"}, "12: No recipient is left to try.", "b@Y.test: 550 gone"},
+      {"all served before", "X-pvx-SuccessAddresses: b@y.test, a@x.test\r\n", "", "", false, {},
+       "0: eMail to 'b@y.test, a@x.test' successfully sent.", ""},
+      {"a return mail ends set aside",
+       "X-pvx-IsReturnMail: 1\r\nX-pvx-RefusedAddresses: a@x.test (550), b@y.test (550)\r\n", "",
+       "", false, {"a.eml.error"}, "12: No recipient is left to try.", ""},
+  };
+  settings.DefaultReturnTo = "d@x.test";
+  settings.MaxRetryCount = 9;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    serve = row.serve;
+    refuse = row.refuse;
+    Put("a.eml", Mail(row.headers, "a@x.test, b@y.test"));
+    EXPECT_EQ(Process("a.eml"), row.left.empty());
+    EXPECT_EQ(attempts, row.attempt ? Names{"b@y.test"} : Names{});
+    EXPECT_EQ(reporter.reports, row.report.empty() ? Names{} : Names{row.report});
+    EXPECT_EQ(List(), row.left);
+    if (row.left == Names{"a.eml"}) {
+      const std::string protocol = (row.attempt ? kProtocol + std::string("\r\n") : "") +
+                                   "Recipients refused for good:\r\n";
+      ExpectReturnMail("a@x.test", "d@x.test", kFailedForGoodText, "Mime.eml", protocol);
+      if (!row.protocol.empty()) {
+        EXPECT_TRUE(Holds(Base64Of(Parsed("a.eml").Content, "Protocol.txt"), row.protocol));
+      }
+    }
+  }
 }
 
 }  // namespace
