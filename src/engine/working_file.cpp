@@ -1,6 +1,9 @@
 #include "engine/working_file.h"
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <mutex>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -43,14 +46,47 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return false;
 }
 
+bool QuietSince(const struct stat& before, const struct stat& after, std::int64_t now) {
+  return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+         before.st_mtim.tv_nsec == after.st_mtim.tv_nsec &&
+         now - static_cast<std::int64_t>(before.st_ctim.tv_sec) >= kQuietSeconds;
+}
+
+bool WriterMayBeActive(int fd, const struct stat& before) {
+  // A lease break is announced with SIGIO, whose default action ends the process; the lease is
+  // given up at once, but a break may still arrive in between.
+  static std::once_flag ignoreSigio;
+  std::call_once(ignoreSigio, [] { ::signal(SIGIO, SIG_IGN); });
+  if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  if (errno == EAGAIN) return true;
+  struct stat after {};
+  return ::fstat(fd, &after) != 0 || !QuietSince(before, after, ::time(nullptr));
+}
+
 std::optional<WorkingFile> WorkingFile::Claim(const std::string& spoolPath,
                                               const std::string& workingPath) {
+  // O_NONBLOCK: a FIFO under a spool name must not hold the run.
+  UniqueFd fd(::open(spoolPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat before {};
+  if (!fd.ok() || ::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+  // Locked before the rename: a writer that holds an flock keeps the file where it is, and the
+  // recovery of a starting process never takes back a file in hand.
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
   if (!RenameNoReplace(spoolPath, workingPath)) return std::nullopt;
-  // Between the rename and the lock the recovery of a starting process may take the file
-  // back; OpenLocked then fails and the file waits under one of its names.
-  UniqueFd lock = OpenLocked(workingPath);
-  if (!lock.ok()) return std::nullopt;
-  return WorkingFile(spoolPath, workingPath, std::move(lock));
+  WorkingFile claim(spoolPath, workingPath, std::move(fd));
+  // The rename took what the spool name held by then; a file put in place after the open
+  // is not the one locked.
+  struct stat named {};
+  const bool same = ::lstat(workingPath.c_str(), &named) == 0 &&
+                    named.st_dev == before.st_dev && named.st_ino == before.st_ino;
+  if (!same || WriterMayBeActive(claim.lock_.get(), before)) {
+    claim.GiveBack();
+    return std::nullopt;
+  }
+  return claim;
 }
 
 bool WorkingFile::GiveBack() const { return RenameNoReplace(workingPath_, spoolPath_); }

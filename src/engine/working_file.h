@@ -1,9 +1,11 @@
 #pragma once
-// The claim of a spool file: it is renamed to its working name and held there under an
-// exclusive flock for as long as it is processed. A working file that nobody holds locked was
+// The claim of a spool file: it is locked with an exclusive flock, renamed to its working name
+// and held there under the lock for as long as it is processed. A working file that nobody holds locked was
 // left behind by a process that ended in the middle of it; the recovery at start gives it its
 // spool name back, so no mail stays stranded.
+#include <cstdint>
 #include <optional>
+#include <sys/stat.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,12 +20,22 @@ inline constexpr std::string_view kWorkingExtension = "$$$";
 // Renames from to to unless to exists (then nothing changes). False when not renamed.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
+// Whether a writer may still be at work on an open file. The file is asked for a read lease,
+// which the kernel refuses (EAGAIN) while any process holds it open for writing; the lease is
+// released at once. Where no lease can be had (a file of another owner without CAP_LEASE) the
+// file must have been quiet: before (taken before the claiming rename) shows a change time at
+// least kQuietSeconds in the past, and size and modification time have not changed since.
+inline constexpr int kQuietSeconds = 2;
+bool WriterMayBeActive(int fd, const struct stat& before);
+// The quiet test alone; now in seconds since the epoch.
+bool QuietSince(const struct stat& before, const struct stat& after, std::int64_t now);
+
 class WorkingFile {
  public:
-  // Renames spoolPath to workingPath (never over an existing file), opens the working file and
-  // locks it. Nothing when the rename fails (the writer still holds the file, the name is
-  // taken, the file has gone); nothing, with the file left under its working name, when it
-  // cannot be opened or locked or no longer is the file that was renamed.
+  // Claims the spool file: opens it (no link, no device, no FIFO), locks it with flock without
+  // waiting, renames it to workingPath (never over an existing file) and checks that no writer
+  // still has it open. Nothing when the claim is not completed; the file then has its spool
+  // name (given back when it was already renamed) and waits for the next run.
   static std::optional<WorkingFile> Claim(const std::string& spoolPath,
                                           const std::string& workingPath);
 

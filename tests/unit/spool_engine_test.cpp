@@ -439,5 +439,62 @@ TEST_F(SpoolEngineTest, NobodyLeftToTry) {
   }
 }
 
+
+TEST_F(SpoolEngineTest, AFileInAWritersHandsIsLeftUnderItsName) {
+  struct Row {
+    const char* what;
+    int flags;   // of the writer's open
+    bool flock;  // the writer holds an flock
+    bool delivered;
+  };
+  const Row rows[] = {
+      {"open for writing", O_WRONLY, false, false},
+      {"open for reading and writing", O_RDWR, false, false},
+      {"flock held", O_RDONLY, true, false},
+      {"only read by another process", O_RDONLY, false, true},
+  };
+  deliverOk = true;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    Put("a.eml", Mail());
+    // Another open file description stands for the writer's process.
+    const UniqueFd writer(::open((dir / "a.eml").c_str(), row.flags | O_CLOEXEC));
+    ASSERT_TRUE(writer.ok());
+    if (row.flock) {
+      ASSERT_EQ(::flock(writer.get(), LOCK_EX), 0);
+    }
+    EXPECT_EQ(Process("a.eml"), row.delivered);
+    EXPECT_EQ(List(), row.delivered ? Names{} : Names{"a.eml"});
+    EXPECT_EQ(attempts.size(), row.delivered ? 1u : 0u);
+    EXPECT_TRUE(reporter.reports.empty());
+  }
+}
+
+TEST(WorkingFileTest, QuietMeansUnchangedForTwoSeconds) {
+  struct stat before {};
+  before.st_size = 10;
+  before.st_mtim.tv_sec = 100;
+  before.st_ctim.tv_sec = 100;
+  struct Row {
+    const char* what;
+    std::function<void(struct stat&)> change;
+    std::int64_t now;
+    bool quiet;
+  };
+  const Row rows[] = {
+      {"unchanged, changed two seconds ago", [](struct stat&) {}, 102, true},
+      {"changed a second ago", [](struct stat&) {}, 101, false},
+      {"grown", [](struct stat& s) { s.st_size = 11; }, 200, false},
+      {"written without growing", [](struct stat& s) { s.st_mtim.tv_nsec = 1; }, 200, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    struct stat after = before;
+    row.change(after);
+    EXPECT_EQ(QuietSince(before, after, row.now), row.quiet);
+  }
+}
+
 }  // namespace
 }  // namespace pv
