@@ -4,6 +4,7 @@
 
 #include "engine/comma_list.h"
 #include "engine/retry_schedule.h"
+#include "engine/working_file.h"
 #include "support/codepage.h"
 #include "support/durable_write.h"
 #include "support/paths.h"
@@ -64,13 +65,30 @@ std::string FileText(const SpoolFile& file) {
   return text;
 }
 
-// The spool file written back under its own name for the next attempt.
+// Says once that a mail waits under another name than its own.
+void ReportNewName(ResultReporter& reporter, const std::string& from, const SpoolFile& file,
+                   std::int32_t code, const std::string& path) {
+  Report(reporter, from, file, code,
+         "'" + file.Path + "' was taken by another mail meanwhile; this mail now waits as '" +
+             path + "'.");
+}
+
+// The spool file written back for the next attempt: under its own name, or, when a writer
+// dropped a new mail under that name meanwhile (it is never replaced), under the first free
+// numbered one.
 bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {
-  // A writer may have dropped a new mail under this name meanwhile: it is never replaced.
-  if (const IoError error = WriteSpoolText(file.Path, FileText(file), context.encoding, false)) {
-    Report(context.reporter, file.From, file, kExitCannotWrite, CannotWrite(file.Path, error));
+  const std::string text = FileText(file);
+  std::string path = file.Path;
+  IoError error = WriteSpoolText(path, text, context.encoding, false);
+  for (int n = 2; error && FileExists(path) && n < kMaxNumberedNames; ++n) {
+    path = NumberedSpoolPath(file.Path, n);
+    error = WriteSpoolText(path, text, context.encoding, false);
+  }
+  if (error) {
+    Report(context.reporter, file.From, file, kExitCannotWrite, CannotWrite(path, error));
     return false;
   }
+  if (path != file.Path) ReportNewName(context.reporter, file.From, file, kExitCannotWrite, path);
   DeleteFileIfExists(file.WorkingPath);
   return true;
 }
@@ -130,11 +148,19 @@ bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporte
            "Can not add attachment to return mail. " + transport.GetResultMessage());
     return false;
   }
-  if (!transport.SpoolToFile(file.Path)) {
+  // Under the spool file's name, or the first free numbered one when a newer mail took it.
+  std::string path = file.Path;
+  bool spooled = transport.SpoolToFile(path);
+  for (int n = 2; !spooled && FileExists(path) && n < kMaxNumberedNames; ++n) {
+    path = NumberedSpoolPath(file.Path, n);
+    spooled = transport.SpoolToFile(path);
+  }
+  if (!spooled) {
     Report(reporter, mail.from, file, kExitReturnMailNotSpooled,
            "Can not spool return mail. " + transport.GetResultMessage());
     return false;
   }
+  if (path != file.Path) ReportNewName(reporter, mail.from, file, kExitReturnMailNotSpooled, path);
   DeleteFileIfExists(file.WorkingPath);
   return true;
 }

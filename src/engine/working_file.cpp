@@ -91,6 +91,16 @@ std::optional<WorkingFile> WorkingFile::Claim(const std::string& spoolPath,
 
 bool WorkingFile::GiveBack() const { return RenameNoReplace(workingPath_, spoolPath_); }
 
+std::string NumberedSpoolPath(const std::string& spoolPath, int n) {
+  if (n <= 1) return spoolPath;
+  const std::size_t slash = spoolPath.rfind('/');
+  const std::size_t dot = spoolPath.rfind('.');
+  const bool extension =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::size_t at = extension ? dot : spoolPath.size();
+  return spoolPath.substr(0, at) + "." + std::to_string(n) + spoolPath.substr(at);
+}
+
 std::vector<std::string> RecoverWorkingFilesIn(const std::string& pattern) {
   const std::string directory = DirectoryPart(pattern);
   const std::string extension = ExtensionOf(pattern);
@@ -101,7 +111,14 @@ std::vector<std::string> RecoverWorkingFilesIn(const std::string& pattern) {
     const UniqueFd lock = OpenLocked(workingPath);
     if (!lock.ok()) continue;  // in hand elsewhere, or gone
     const std::string spoolPath = ChangeExtension(workingPath, extension);
-    if (RenameNoReplace(workingPath, spoolPath)) recovered.push_back(spoolPath);
+    for (int n = 1; n < kMaxNumberedNames; ++n) {
+      const std::string path = NumberedSpoolPath(spoolPath, n);
+      if (RenameNoReplace(workingPath, path)) {
+        recovered.push_back(path);
+        break;
+      }
+      if (errno != EEXIST) break;
+    }
   }
   return recovered;
 }

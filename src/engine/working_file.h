@@ -55,9 +55,15 @@ class WorkingFile {
   UniqueFd lock_;  // the open working file with its flock; closing it releases the lock
 };
 
+// The n-th name of a spool path's pattern: the path itself for n <= 1, else the number before
+// the extension ("dir/a.eml", 2: "dir/a.2.eml"). A mail whose own name was taken by a newer
+// one goes under the first free one.
+std::string NumberedSpoolPath(const std::string& spoolPath, int n);
+inline constexpr int kMaxNumberedNames = 1000;
+
 // For every "*.$$$" file in the directory of pattern (a spool file pattern "dir/*.ext") that
-// no process holds locked: renames it to its spool name (the extension of pattern) when that
-// name is free. Returns the spool paths given back.
+// no process holds locked: renames it to its spool name (the extension of pattern), or to the
+// first free numbered name when that is taken. Returns the spool paths given back.
 std::vector<std::string> RecoverWorkingFilesIn(const std::string& pattern);
 
 }  // namespace pv

@@ -259,28 +259,36 @@ TEST_F(SpoolEngineTest, InvalidFiles) {
   EXPECT_TRUE(attempts.empty());
 }
 
-TEST_F(SpoolEngineTest, NeverReplacesAMailDroppedUnderTheSameName) {
+TEST_F(SpoolEngineTest, AMailDroppedUnderTheSameNameIsKeptAndTheOtherGoesToAFreeName) {
   struct Row {
     const char* what;
     std::string headers;
-    Names left;
-    std::string reportStart;
+    int code;
+    bool returnMail;  // what waits under the free name
   };
   const Row rows[] = {
-      {"rewrite", "", {"a.$$$", "a.eml"}, "18: Can not write to '" + (dir / "a.eml") + "'. "},
-      {"return mail", "X-pvx-Retry: 8\r\nX-pvx-ReturnTo: r@x.test\r\n", {"a.eml", "a.eml.error"},
-       "22: Can not spool return mail. "},
+      {"rewrite", "", 18, false},
+      {"return mail", "X-pvx-Retry: 8\r\nX-pvx-ReturnTo: r@x.test\r\n", 22, true},
   };
-  duringDelivery = [this] { Put("a.eml", "newcomer"); };
+  duringDelivery = [this] {
+    Put("a.eml", "newcomer");
+    Put("a.2.eml", "an earlier newcomer");
+  };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Reset();
     Put("a.eml", Mail(row.headers));
     EXPECT_FALSE(Process("a.eml"));
-    EXPECT_EQ(List(), row.left);
+    EXPECT_EQ(List(), (Names{"a.2.eml", "a.3.eml", "a.eml"}));
     EXPECT_EQ(Get("a.eml"), "newcomer");
-    ASSERT_EQ(reporter.reports.size(), 1u);
-    EXPECT_EQ(reporter.reports[0].rfind(row.reportStart, 0), 0u) << reporter.reports[0];
+    EXPECT_EQ(Get("a.2.eml"), "an earlier newcomer");
+    const SpoolFile moved = Parsed("a.3.eml");
+    EXPECT_EQ(moved.IsReturnMail, row.returnMail);
+    EXPECT_EQ(moved.RetryCount, row.returnMail ? 0 : 1);
+    EXPECT_EQ(reporter.reports,
+              Names{std::to_string(row.code) + ": '" + (dir / "a.eml") +
+                    "' was taken by another mail meanwhile; this mail now waits as '" +
+                    (dir / "a.3.eml") + "'."});
   }
 }
 
@@ -335,10 +343,12 @@ TEST_F(SpoolEngineTest, RecoverGivesBackWhatNobodyHolds) {
   ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
   Names recovered = Engine().RecoverWorkingFiles(settings.SpoolFilePattern);
   std::sort(recovered.begin(), recovered.end());
-  EXPECT_EQ(recovered, (Names{dir / "B.eml", dir / "a.eml"}));
-  EXPECT_EQ(List(), (Names{"B.eml", "a.eml", "c.$$$", "d.$$$", "d.eml"}));
+  // d.eml was taken by a newer mail: the older one takes the first free numbered name.
+  EXPECT_EQ(recovered, (Names{dir / "B.eml", dir / "a.eml", dir / "d.2.eml"}));
+  EXPECT_EQ(List(), (Names{"B.eml", "a.eml", "c.$$$", "d.2.eml", "d.eml"}));
   EXPECT_EQ(Get("a.eml"), "a.$$$");
   EXPECT_EQ(Get("d.eml"), "newer d");
+  EXPECT_EQ(Get("d.2.eml"), "d.$$$");
 
   // The file in hand is held as long as it is processed.
   Reset();
