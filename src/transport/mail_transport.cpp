@@ -88,27 +88,6 @@ bool IsReturnMail(std::string_view mail) {
   return false;
 }
 
-// The header block without control headers ("X-pvx-..." and their continuation lines):
-// they are for this machine only.
-std::string WithoutControlHeaders(std::string_view mail) {
-  const auto end = mail.find("\r\n\r\n");
-  const std::string_view header = end == std::string_view::npos ? mail : mail.substr(0, end + 2);
-  std::string out;
-  out.reserve(mail.size());
-  bool dropping = false;
-  for (std::size_t pos = 0; pos < header.size();) {
-    auto next = header.find("\r\n", pos);
-    next = next == std::string_view::npos ? header.size() : next + 2;
-    const std::string_view line = header.substr(pos, next - pos);
-    const bool continuation = !line.empty() && (line[0] == ' ' || line[0] == '\t');
-    if (!continuation) dropping = StartsWithNoCase(line, "x-pvx-");
-    if (!dropping) out.append(line);
-    pos = next;
-  }
-  if (end != std::string_view::npos) out.append(mail.substr(end + 2));
-  return out;
-}
-
 std::string ValidHeloName(const std::string& name) {
   const std::string_view trimmed = Trim(name);
   const bool ok = !trimmed.empty() &&
@@ -241,7 +220,7 @@ std::string MailTransport::WireData() const {
   Bytes bytes;
   // The mail text is the spool file's text: code page 1252 gives back its bytes exactly.
   EncodeCodePage(mailText_, kCodePage1252, bytes);
-  return WithoutControlHeaders(bytes);
+  return bytes;
 }
 
 void MailTransport::Settle(Recipient& r, RecipientOutcome outcome, const std::string& reply,
@@ -553,7 +532,9 @@ bool MailTransport::DeliverToAddress(const Route& route, const std::string& addr
     fresh = OpenSession(address, port, tlsName, options, lastError, lastCondition);
   }
   if (!fresh) return false;
-  fresh->key = SessionKey(address, port, mode, heloName, route.relay);
+  // Under the key it was looked up by: after a failed handshake the plain session is the one
+  // that the next mail to this host takes.
+  fresh->key = key;
   RunMail(*fresh, route, mode, false);
   KeepSession(std::move(fresh));
   return true;

@@ -247,7 +247,9 @@ TEST_F(ServiceTest, NotifiesSystemdReloadsOnHangupAndStopsOnTerm) {
 
 TEST_F(ServiceTest, DeliveredMailIsDeletedAndLogged) {
   const std::string to = Address("ok"), bcc = Address("bcc");
-  Drop("mail.eml", Mail(to, "Bcc: " + bcc + "\r\nX-pvx-ReturnTo: ret@src.test\r\n"));
+  Drop("mail.eml", Mail(to, "Bcc: " + bcc +
+                               "\r\nX-pvx-ReturnTo: ret@src.test\r\nX-pvx-Retry: 2\r\n"
+                               "X-pvx-IsReturnMail: 0\r\nX-pvx-Foo: as written\r\n"));
   StartSpooler();
   ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); })) << ::testing::PrintToString(SpoolNames());
 
@@ -261,7 +263,12 @@ TEST_F(ServiceTest, DeliveredMailIsDeletedAndLogged) {
   }
   EXPECT_EQ(recipients, (std::set<std::string>{to, bcc}));
   EXPECT_NE(data.find("Hello from " + marker_ + ".\r\n"), std::string::npos) << data;
-  EXPECT_FALSE(std::regex_search(data, std::regex("(^|\n)(bcc|x-pvx)", std::regex::icase)))
+  // Bcc and the control headers stay here; IsReturnMail and unknown X-pvx headers go out.
+  EXPECT_FALSE(std::regex_search(
+      data, std::regex("(^|\n)(bcc|x-pvx-returnto|x-pvx-retry)", std::regex::icase)))
+      << data;
+  EXPECT_NE(data.find("\r\nX-pvx-IsReturnMail: 0\r\nX-pvx-Foo: as written\r\n"),
+            std::string::npos)
       << data;
 
   const auto delivered = CsvRowsWithCode("0");

@@ -10,6 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/socks/socks.sh" stop noauth
 "$here/smtp/sink.sh" stop busy.test
 "$here/smtp/sink.sh" stop sink.test
+"$here/smtp/smtp.sh" stop badtls.test
+"$here/smtp/smtp.sh" stop no8bit.test
 "$here/smtp/smtp.sh" stop relay
 "$here/smtp/smtp.sh" stop mx2.a.test
 "$here/smtp/smtp.sh" stop mx1.a.test

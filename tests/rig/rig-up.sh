@@ -40,6 +40,9 @@ DNS_ADDR=127.0.0.10 DNS_PORT=10053 "$here/dns/dns.sh" start dns-hi || fail dns-h
 RELAY_USER=relayuser RELAY_PASS=relay-secret-1
 "$here/smtp/smtp.sh" start relay --tls --auth "$RELAY_USER:$RELAY_PASS" 127.0.0.7:587 \
     --implicit-tls 127.0.0.7:465 || fail relay
+# no8bit: offers no 8BITMIME; badtls: offers STARTTLS, but no TLS handshake can succeed
+"$here/smtp/smtp.sh" start no8bit.test --no-8bitmime 127.0.0.8:25 || fail no8bit
+"$here/smtp/smtp.sh" start badtls.test --broken-starttls 127.0.0.9:25 || fail badtls
 
 sink=0
 if want RIG_SINK /usr/sbin/smtp-sink; then
@@ -81,6 +84,10 @@ RIG_RELAY_USER=$RELAY_USER
 RIG_RELAY_PASS=$RELAY_PASS
 RIG_RELAY_MAILDIR=$TESTRIG_STATE/smtp-relay/mail
 RIG_RELAY_TRANSCRIPT=$TESTRIG_STATE/smtp-relay/transcript.log
+RIG_NO8BIT=127.0.0.8
+RIG_NO8BIT_MAILDIR=$TESTRIG_STATE/smtp-no8bit.test/mail
+RIG_BADTLS=127.0.0.9
+RIG_BADTLS_MAILDIR=$TESTRIG_STATE/smtp-badtls.test/mail
 RIG_DEAD_HOST=127.0.0.4
 RIG_SINK_UP=$sink
 RIG_SINK=127.0.0.5:25

@@ -5,6 +5,7 @@
 # State: $TESTRIG_STATE/smtp-NAME/{pid,transcript.log,mail/}.  --tls offers STARTTLS with the
 # certificate made by mkcert.sh.  --implicit-tls ADDR:PORT (repeatable) listens with TLS from the
 # first byte (port 465 style) with the same certificate; it implies --tls for the other ADDR:PORTs.
+# --no-8bitmime and --broken-starttls (implies --tls) go to smtp_server.py as they are.
 # --auth makes the server require AUTH PLAIN/LOGIN with these credentials, offered over TLS only.
 # SMTP_PYTHON overrides the interpreter (default /usr/bin/python3: Debian's python3-aiosmtpd is
 # not visible to a pyenv/venv python earlier in PATH).
@@ -20,10 +21,13 @@ py=${SMTP_PYTHON:-/usr/bin/python3}
 
 case $cmd in
 start)
-    tls=(); listens=(); tls_listens=(); auth=()
+    tls=(); listens=(); tls_listens=(); auth=(); extra=()
     while [ $# -gt 0 ]; do
         case $1 in
         --tls)  tls=(--tls-cert "$TESTRIG_STATE/tls/cert.pem" --tls-key "$TESTRIG_STATE/tls/key.pem") ;;
+        --no-8bitmime) extra+=(--no-8bitmime) ;;
+        --broken-starttls) extra+=(--broken-starttls)
+                tls=(--tls-cert "$TESTRIG_STATE/tls/cert.pem" --tls-key "$TESTRIG_STATE/tls/key.pem") ;;
         --auth) [[ ${2:-} == ?*:?* ]] || rig_die "$name: --auth needs USER:PASS"; auth=(--auth "$2"); shift ;;
         --implicit-tls)
                 [[ ${2:-} == *:* ]] || rig_die "$name: --implicit-tls needs ADDR:PORT"
@@ -47,7 +51,7 @@ start)
     largs=()
     for a in "${listens[@]}"; do largs+=(--listen "$a"); done
     for a in "${tls_listens[@]}"; do largs+=(--listen-tls "$a"); done
-    "$py" "$TESTRIG_HOME/smtp/smtp_server.py" --name "$name" "${largs[@]}" "${tls[@]}" "${auth[@]}" \
+    "$py" "$TESTRIG_HOME/smtp/smtp_server.py" --name "$name" "${largs[@]}" "${tls[@]}" "${auth[@]}" "${extra[@]}" \
         --maildir "$dir/mail" --transcript </dev/null >>"$log" 2>&1 &
     pid=$!
     echo "$pid" >"$pidfile"

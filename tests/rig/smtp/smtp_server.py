@@ -29,6 +29,10 @@ offered only on a TLS connection (after STARTTLS, or at once with implicit TLS),
 successful AUTH gets 530 5.7.0, and wrong credentials get 535 5.7.8.  The .json of a message
 records "auth_user" and "auth_mechanism" (null without AUTH) and "auth_failures" (refused AUTH
 attempts earlier in the same session).
+--no-8bitmime leaves 8BITMIME out of the EHLO reply.  --broken-starttls offers STARTTLS, answers
+it 220 and then sends plain text and closes, so the client's TLS handshake fails.
+The .json of a message records "connection": a number per TCP connection, the same for every
+message of one connection (and across STARTTLS).
 SIGTERM/SIGINT stop it cleanly (exit 0, pid file removed).
 """
 import argparse
@@ -43,9 +47,10 @@ import sys
 import time
 import warnings
 
-from aiosmtpd.smtp import SMTP, AuthResult
+from aiosmtpd.smtp import SMTP, AuthResult, syntax
 
 SEQ = itertools.count(1)
+CONNECTIONS = itertools.count(1)
 SLOW_DATA_SECONDS = 4
 
 
@@ -65,17 +70,39 @@ class Authenticator:
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
 
+class RigSMTP(SMTP):
+    """aiosmtpd's server with a number per connection and an optional broken STARTTLS."""
+
+    def __init__(self, *args, broken_starttls=False, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.rig_connection = next(CONNECTIONS)
+        self.rig_broken_starttls = broken_starttls
+
+    @syntax('STARTTLS', when='tls_context')
+    async def smtp_STARTTLS(self, arg):
+        if not self.rig_broken_starttls:
+            return await super().smtp_STARTTLS(arg)
+        await self.push('220 Ready to start TLS')
+        # what follows is no TLS handshake: the client's handshake fails
+        self._writer.write(b"this is not a TLS server hello\r\n" * 4)
+        await self._writer.drain()
+        self.transport.close()
+
+
 class ScriptedHandler:
-    def __init__(self, name, maildir, offer_auth=False):
+    def __init__(self, name, maildir, offer_auth=False, eight_bit_mime=True):
         self.name = name
         self.maildir = maildir
         self.offer_auth = offer_auth
+        self.eight_bit_mime = eight_bit_mime
         os.makedirs(maildir, exist_ok=True)
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         # aiosmtpd advertises "AUTH" after STARTTLS even where no login can succeed; a server
         # without --auth drops it
         session.host_name = hostname
+        if not self.eight_bit_mime:
+            responses = [r for r in responses if r != "250-8BITMIME"]
         if self.offer_auth:
             return responses
         return [r for r in responses if not r.startswith("250-AUTH")]
@@ -129,6 +156,7 @@ class ScriptedHandler:
             reply = "250 2.0.0 OK queued as %s-%06d" % (self.name, n)
         meta = {
             "server": self.name,
+            "connection": getattr(server, "rig_connection", None),
             "listen": "%s:%s" % (sock[0], sock[1]) if sock else None,
             "peer": "%s:%s" % (session.peer[0], session.peer[1]) if session.peer else None,
             "helo": session.host_name,
@@ -182,11 +210,16 @@ def main():
     ap.add_argument("--require-starttls", action="store_true", help="refuse MAIL before STARTTLS")
     ap.add_argument("--auth", metavar="USER:PASSWORD",
                     help="require AUTH (PLAIN or LOGIN, over TLS only) with these credentials")
+    ap.add_argument("--no-8bitmime", action="store_true", help="do not offer 8BITMIME")
+    ap.add_argument("--broken-starttls", action="store_true",
+                    help="answer STARTTLS 220, then send plain text and close (needs --tls-cert)")
     ap.add_argument("--pidfile", help="write our pid here once listening; removed on exit")
     ap.add_argument("--transcript", action="store_true", help="log the SMTP dialogue to stderr")
     args = ap.parse_args()
     if args.listen_tls and not args.tls_cert:
         ap.error("--listen-tls needs --tls-cert and --tls-key")
+    if args.broken_starttls and not args.tls_cert:
+        ap.error("--broken-starttls needs --tls-cert and --tls-key")
     if args.auth is not None and ":" not in args.auth:
         ap.error("--auth expects USER:PASSWORD")
 
@@ -205,7 +238,8 @@ def main():
         tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         tls_context.load_cert_chain(args.tls_cert, args.tls_key)
 
-    handler = ScriptedHandler(args.name, args.maildir, offer_auth=args.auth is not None)
+    handler = ScriptedHandler(args.name, args.maildir, offer_auth=args.auth is not None,
+                              eight_bit_mime=not args.no_8bitmime)
     auth = {}
     if args.auth is not None:
         user, _, password = args.auth.partition(":")
@@ -213,15 +247,16 @@ def main():
 
     def factory():
         # hostname given explicitly: the default calls socket.getfqdn(), which may block on DNS
-        return SMTP(handler, hostname=args.name, ident="scripted test server",
-                    tls_context=tls_context, require_starttls=args.require_starttls,
-                    auth_require_tls=True, timeout=60, **auth)
+        return RigSMTP(handler, hostname=args.name, ident="scripted test server",
+                       tls_context=tls_context, require_starttls=args.require_starttls,
+                       auth_require_tls=True, timeout=60, broken_starttls=args.broken_starttls,
+                       **auth)
 
     def implicit_tls_factory():
         # The connection is TLS from the start: no STARTTLS, and AUTH need not wait for it
         # (aiosmtpd only knows about TLS that STARTTLS started).
-        return SMTP(handler, hostname=args.name, ident="scripted test server",
-                    auth_require_tls=False, timeout=60, **auth)
+        return RigSMTP(handler, hostname=args.name, ident="scripted test server",
+                       auth_require_tls=False, timeout=60, **auth)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
