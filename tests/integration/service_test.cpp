@@ -470,5 +470,41 @@ TEST_F(ServiceTest, ServiceKeepsToTheMachineRecordOfItsSettingsFile) {
   EXPECT_EQ(test::ReadWholeFile(machineStore), machineRecord);
 }
 
+TEST_F(ServiceTest, UnreadNotifySocketBlocksNeitherTheControlChannelNorTheStop) {
+  test::DatagramInbox& systemd = spooler_->notifications();
+  systemd.ShrinkReceiveBuffer();
+  StartSpooler({{"UpDelay", "3600"}});
+  // From here the socket is not read until the stop: every run adds two status lines, far more
+  // than its queue holds.
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir_ + "/run/control"); }));
+  const auto quick = std::chrono::seconds(5);
+  for (int i = 0; i < 30; ++i) {
+    const test::CommandResult spoolNow = test::RunPostvane({"--spool-now"}, Env(), dir_, quick);
+    ASSERT_EQ(spoolNow.exitCode, 0) << i << ": " << spoolNow.output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  const test::CommandResult status = test::RunPostvane({"--status"}, Env(), dir_, quick);
+  EXPECT_EQ(status.exitCode, 0) << status.output;
+  EXPECT_NE(status.output.find("spool directory " + spoolDir_), std::string::npos)
+      << status.output;
+
+  ASSERT_TRUE(spooler_->Signal(SIGTERM));
+  ASSERT_TRUE(WaitUntil([&] { return spooler_->Output().find("Stopping:") != std::string::npos; },
+                        quick)) << "SIGTERM was not handled";
+  // Now systemd reads: what the service kept for it arrives, and the process ends.
+  std::optional<int> code;
+  ASSERT_TRUE(WaitUntil([&] {
+    systemd.Messages();
+    code = spooler_->WaitExit(std::chrono::milliseconds(0));
+    return code.has_value();
+  }, std::chrono::seconds(10)));
+  EXPECT_EQ(code, std::optional<int>(0));
+  const std::vector<std::string>& messages = systemd.Messages();
+  EXPECT_GE(messages.size(), 10u) << "the queue was never full";
+  EXPECT_EQ(systemd.CountContaining("READY=1"), 1u);
+  EXPECT_EQ(systemd.CountContaining("STOPPING=1"), 1u);
+  EXPECT_EQ(messages.back(), "STOPPING=1");
+}
+
 }  // namespace
 }  // namespace pv
