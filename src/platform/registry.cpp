@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/user_dirs.h"
 #include "settings/ini_store.h"
@@ -21,7 +22,9 @@ constexpr const char* kMissing = "\x01";
 }  // namespace
 
 RegistryLocations DefaultRegistryLocations() {
-  return {ConfigHome() + "/postvane/registry.ini", "/etc/postvane/registry.ini"};
+  const char* machine = std::getenv("POSTVANE_MACHINE_REGISTRY");
+  return {ConfigHome() + "/postvane/registry.ini",
+          machine != nullptr && *machine != '\0' ? machine : "/etc/postvane/registry.ini"};
 }
 
 const std::string& Registry::FileOf(RegistryRoot root) const {

@@ -1,7 +1,8 @@
 #pragma once
 // A small key store with the read and write rules of the Windows registry, kept in INI form:
 // one section per key path, one entry per value. The current user's store lives in
-// $XDG_CONFIG_HOME/postvane/registry.ini, the machine's in /etc/postvane/registry.ini.
+// $XDG_CONFIG_HOME/postvane/registry.ini, the machine's in /etc/postvane/registry.ini
+// ($POSTVANE_MACHINE_REGISTRY names another file).
 // A write without the rights to the file fails quietly.
 #include <cstdint>
 #include <string>

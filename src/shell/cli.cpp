@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/delivery.h"
-#include "engine/spool_file.h"
 #include "pv_version.h"
+#include "shell/command_line.h"
+#include "shell/deliver_command.h"
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
-#include "shell/settings_state.h"
 #include "shell/startup.h"
 #include "support/paths.h"
-#include "support/text.h"
-#include "support/textfile.h"
 
 namespace pv {
 namespace {
@@ -37,14 +34,22 @@ Switches (found anywhere in the command line, without regard to case):
   --spool-now      ask every running spooler this user can reach (the user's own
                    and the system service) for an immediate spool run
   --status         print the state, next run and spool directory of each of them
-  --deliver FILE   deliver one mail file now with the current settings and print
-                   the whole SMTP protocol; the file is left as it is
+  --deliver FILE   read and check one mail file as the spool run does, deliver it
+                   now with the current settings and print the whole SMTP protocol;
+                   the file is left as it is. Exit code: 0 delivered, 75 failed for
+                   now, 69 every remaining recipient refused for good, 65 not a valid
+                   spool file, 66 missing or unreadable
+
+Any other argument that starts with "-" is a usage error (exit code 64).
 
 Environment:
   POSTVANE_SETTINGS     the settings file to use (the recorded one is not consulted)
   POSTVANE_HOME         home of the spool directory, the logs and the settings
   POSTVANE_RUNTIME_DIR  home of the instance lock and the control socket
 )";
+
+// EX_USAGE: the arguments are wrong; nothing was started.
+constexpr int kUsageErrorExit = 64;
 
 std::string JoinArguments(int argc, char** argv) {
   std::string line;
@@ -80,64 +85,28 @@ int ShowSettingsOnly(const StartupValues& startup) {
   return 0;
 }
 
-// Prints each result where a person reads it.
-class ConsoleReporter : public ResultReporter {
- public:
-  void ReportResult(ResultKind kind, const std::string&, const std::string& recipients,
-                    const std::string&, std::int32_t exitCode, const std::string& message,
-                    const std::string&) override {
-    std::cout << (kind == kResultSuccess ? "Delivered" : "Failed") << " (exit code " << exitCode
-              << ", recipients " << recipients << "):\n" << message << "\n";
-  }
-};
-
-// Delivers one mail file as the spool run would, without touching the file.
-int DeliverFile(const std::string& path, const std::string& commandLine) {
-  MakeDirectories(RemoveTrailingSeparator(DirectoryPart(Startup().SettingsFile)));
-  LoadSettings();
-  std::string text, encoding;
-  IoError error;
-  if (!ReadSpoolText(path, text, encoding, error)) {
-    std::cerr << "postvane: " << error.text << "\n";
-    return 2;
-  }
-  SpoolFile file;
-  file.Path = path;
-  ParseSpoolText(std::move(text), LocalDateTime::Now(), file);
-  const SpoolerSettings settings = SettingsSnapshot();
-  MailTransport transport;
-  ConsoleReporter reporter;
-  std::string protocol, served;
-  const bool ok = DeliverMail(RecipientsOf(file), MailTextOf(file), protocol, served,
-                              {transport, settings, reporter, file.From, file.Subject, commandLine});
-  transport.CloseAllSessions();
-  std::cout << "\nProtocol:\n" << protocol;
-  if (!served.empty()) std::cout << "\nServed: " << served << "\n";
-  return ok ? 0 : 1;
-}
-
 }  // namespace
 
 int RunMain(int argc, char** argv) {
   // The codeset decides the system code page; numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   std::setlocale(LC_TIME, "");
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-    if (arg == "--version") {
-      std::cout << "Postvane " << POSTVANE_VERSION << "\n";
-      return 0;
-    }
-    if (arg == "--spool-now") return AskSpoolers("SPOOLNOW");
-    if (arg == "--status") return AskSpoolers("STATUS");
+  const CommandLine line = ParseCommandLine({argv + 1, argv + argc});
+  switch (line.command) {
+    case Command::UsageError:
+      std::cerr << "postvane: " << line.error << "\n" << UsageLine()
+                << "Try 'postvane --help' for more.\n";
+      return kUsageErrorExit;
+    case Command::Help: std::cout << kUsage; return 0;
+    case Command::Version: std::cout << "Postvane " << POSTVANE_VERSION << "\n"; return 0;
+    case Command::SpoolNow: return AskSpoolers("SPOOLNOW");
+    case Command::Status: return AskSpoolers("STATUS");
+    case Command::Deliver:
+    case Command::RunSpooler: break;
   }
   LinuxStartupPlatform platform;
   InstallStartupValues(RunStartup(JoinArguments(argc, argv), platform));
-  if (args.size() >= 2 && args[0] == "--deliver") return DeliverFile(args[1], JoinArguments(argc, argv));
+  if (line.command == Command::Deliver) return DeliverFile(line.file, JoinArguments(argc, argv));
   const StartupValues& startup = Startup();
   PrintStartupValues(startup);
   if (startup.SettingsMode) return ShowSettingsOnly(startup);

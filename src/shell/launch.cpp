@@ -1,6 +1,8 @@
 #include "shell/launch.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
 #include <iostream>
 #include <unistd.h>
 
@@ -61,6 +63,11 @@ std::string ControlAnswer(SpoolerController& controller, const std::string& requ
   return "UNKNOWN";
 }
 
+// A notification systemd must get is sent again from the event loop until systemd takes it; at
+// exit STOPPING gets this long.
+constexpr int kNotifyRetryMs = 100;
+constexpr std::chrono::milliseconds kNotifyLastChance{3000};
+
 }  // namespace
 
 int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
@@ -84,10 +91,19 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
     reporter.OnSettingsLoaded();
     return ok;
   };
+  ServiceNotifier systemd(startup.IsService ? ServiceNotifier::SocketFromEnvironment() : "");
+  QTimer notifyRetry;
+  notifyRetry.setInterval(kNotifyRetryMs);
+  QObject::connect(&notifyRetry, &QTimer::timeout, [&systemd, &notifyRetry] {
+    if (systemd.SendPending()) notifyRetry.stop();
+  });
+  const auto retryWhenKept = [&systemd, &notifyRetry] {
+    if (systemd.HasPending()) notifyRetry.start();
+  };
   bool stopping = false;  // after STOPPING=1 the service reports no further state
   SpoolerController controller({engine, state, transport, reporter,
-                                [&startup, &stopping](SpoolerState, const std::string& text) {
-                                  if (startup.IsService && !stopping) NotifyStatus(text);
+                                [&systemd, &stopping](SpoolerState, const std::string& text) {
+                                  if (!stopping) systemd.Status(text);
                                 },
                                 reload, [] { return SettingsSnapshot(); }, IsNetworkAlive});
   controller.SetOnEnded([] { QCoreApplication::quit(); });
@@ -99,10 +115,12 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   std::string error;
   if (!control.Listen(error)) std::cerr << "postvane: " << error << "\n";
 
-  signalEvents.OnStop([&controller, &stopping] {
+  signalEvents.OnStop([&controller, &stopping, &systemd, &retryWhenKept] {
     stopping = true;
-    NotifyStatus("Stopping: finishing the mail in hand");
-    NotifyStopping();
+    std::cout << "Stopping: finishing the mail in hand" << std::endl;
+    systemd.Status("Stopping: finishing the mail in hand");
+    systemd.Stopping();
+    retryWhenKept();
     controller.EndService();
   });
   signalEvents.OnReload([&controller] { controller.ContService(); });
@@ -111,8 +129,11 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   controller.StartService();
   std::cout << "Spooling " << DirectoryPart(SettingsSnapshot().SpoolFilePattern)
             << " (" << controller.StatusText() << ")" << std::endl;
-  NotifyReady(controller.StatusText());
-  return app.exec();
+  systemd.Ready(controller.StatusText());
+  retryWhenKept();
+  const int code = app.exec();
+  systemd.FlushPending(kNotifyLastChance);
+  return code;
 }
 
 int AskSpoolers(const std::string& request) {

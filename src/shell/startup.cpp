@@ -27,22 +27,25 @@ CommandLineSwitches ParseSwitches(std::string_view commandLine) {
   return switches;
 }
 
+SettingsRecord SettingsRecordOf(bool isService) {
+  if (isService) return {RegistryRoot::LocalMachine, kEventLogKey};
+  return {RegistryRoot::CurrentUser, kSpoolerKey};
+}
+
 std::string FindSettingsFile(const std::string& programPath, bool isService,
                              StartupPlatform& platform) {
   if (std::string named = platform.SettingsFileOverride(); !named.empty()) return named;
   const Registry& registry = platform.registry();
+  const SettingsRecord record = SettingsRecordOf(isService);
   const RegistryString recorded =
-      registry.ReadRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, kStartFilenameValue);
+      registry.ReadRegistryString(record.root, record.key, kStartFilenameValue);
   if (recorded.found) return recorded.text;
 
   const std::string settingsFile = ChangeExtension(
       AddTrailingSeparator(platform.SettingsDirectory(isService)) + FileNamePart(programPath),
       "start");
-  // Results are not looked at: without rights to the machine's store the user's copy remains.
-  registry.WriteRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, kStartFilenameValue,
-                               settingsFile, false);
-  registry.WriteRegistryString(RegistryRoot::LocalMachine, kEventLogKey, kStartFilenameValue,
-                               settingsFile, false);
+  // The result is not looked at: without rights to the store the default is found again.
+  registry.WriteRegistryString(record.root, record.key, kStartFilenameValue, settingsFile, false);
   return settingsFile;
 }
 

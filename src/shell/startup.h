@@ -15,7 +15,7 @@ inline constexpr const char* kServiceDescription =
     "Delivers the mails that scripts and programs drop into a spool directory: by SMTP "
     "straight to the recipients' mail exchangers or through a relay host, optionally through "
     "a SOCKS proxy, with retries on a schedule, return mails to the sender and a daily log.";
-// Where the settings file is recorded.
+// Where the settings file is recorded: the user's key, and the machine's key of the service.
 inline constexpr const char* kSpoolerKey = "Software\\Tandrel\\PostvaneSpooler";
 inline constexpr const char* kEventLogKey =
     "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\PostvaneSpooler";
@@ -75,8 +75,17 @@ class StartupPlatform {
 
 StartupValues RunStartup(std::string_view commandLine, StartupPlatform& platform);
 
-// The settings file: POSTVANE_SETTINGS; else the recorded "StartFilename" (used even when
-// empty); else <settings directory>/<program name>.start, recorded in both registry stores.
+// Where the settings file of a run mode is recorded: the service reads and writes only the
+// machine's record, every other run only the user's own, so that no desktop or command-line
+// run (of root, say) can move the service to other settings.
+struct SettingsRecord {
+  RegistryRoot root;
+  const char* key;
+};
+SettingsRecord SettingsRecordOf(bool isService);
+
+// The settings file: POSTVANE_SETTINGS; else the run mode's recorded "StartFilename" (used
+// even when empty); else <settings directory>/<program name>.start, then recorded there.
 std::string FindSettingsFile(const std::string& programPath, bool isService,
                              StartupPlatform& platform);
 

@@ -166,7 +166,8 @@ std::string CheckCharacters(std::string_view address) {
   for (unsigned char c : address) {
     if (c == '\r' || c == '\n') return Invalid("line break");
     if (c == '<' || c == '>') return Invalid("\"<\" or \">\"");
-    if ((c < 0x20 && c != '\t') || c == 0x7F) return Invalid("control character");
+    // A TAB too, quoted or not: the address goes into SMTP commands as it is.
+    if (c < 0x20 || c == 0x7F) return Invalid("control character");
   }
   return {};
 }

@@ -93,7 +93,8 @@ class ServiceTest : public ::testing::Test {
 
   // The settings file: short delays, the rig's DNS, retries due at once, no return address;
   // `spooler` overrides or adds keys of the Spooler section.
-  void WriteSettings(const std::map<std::string, std::string>& spooler = {}) {
+  void WriteSettings(const std::map<std::string, std::string>& spooler = {},
+                     const std::string& path = "") {
     std::map<std::string, std::string> keys = {
         {"UpDelay", "1"},          {"LogFileDir", logDir_ + "/"}, {"RetryInterval", "0"},
         {"MaxRetryCount", "3"},    {"DefaultReturnTo", ""},       {"RelayHostName", ""},
@@ -103,7 +104,7 @@ class ServiceTest : public ::testing::Test {
                        "/\nDefaultExtension=eml\nDNSServer=" + rig_.Str("RIG_DNS_SERVER") +
                        "\n[Spooler]\n";
     for (const auto& [key, value] : keys) text += key + "=" + value + "\n";
-    WriteAtomically(dir_ + "/postvane.start", text);
+    WriteAtomically(path.empty() ? dir_ + "/postvane.start" : path, text);
   }
 
   test::Environment Env() const {
@@ -438,6 +439,78 @@ TEST_F(ServiceTest, MailInHandWhenTheProcessDiesIsDeliveredAfterTheRestart) {
   for (const CsvRow& row : CsvRows()) rows += row[kMessage].find(path) != std::string::npos;
   EXPECT_EQ(rows, 1u);
   EXPECT_EQ(CsvRowsWith(kType, "4").size(), 1u);
+}
+
+TEST_F(ServiceTest, ServiceKeepsToTheMachineRecordOfItsSettingsFile) {
+  // A user's record, as any earlier run of that user leaves it, names other settings.
+  const std::string userStore = dir_ + "/user/.config/postvane/registry.ini";
+  const std::string machineStore = dir_ + "/machine/registry.ini";
+  const std::string userRecord =
+      "[Software\\Tandrel\\PostvaneSpooler]\nStartFilename=sz:" + dir_ + "/elsewhere.start\n";
+  fs::create_directories(dir_ + "/user/.config/postvane");
+  WriteAtomically(userStore, userRecord);
+  WriteAtomically(dir_ + "/elsewhere.start", "[Settings]\nDefaultSpoolDir=" + dir_ + "/other/\n");
+  fs::create_directories(dir_ + "/home");
+  WriteSettings({{"UpDelay", "3600"}}, dir_ + "/home/postvane.start");
+  test::Environment env = Env();
+  env.erase("POSTVANE_SETTINGS");
+  env["HOME"] = dir_ + "/user";
+  env["POSTVANE_MACHINE_REGISTRY"] = machineStore;
+
+  ASSERT_TRUE(spooler_->Start(env));
+  ASSERT_TRUE(spooler_->notifications().WaitFor("READY=1"));
+  const test::CommandResult status = test::RunPostvane({"--status"}, env, dir_);
+  EXPECT_NE(status.output.find("spool directory " + spoolDir_ + "/"), std::string::npos)
+      << status.output;
+  EXPECT_NE(test::ReadWholeFile(machineStore).find("sz:" + dir_ + "/home/postvane.start"),
+            std::string::npos) << test::ReadWholeFile(machineStore);
+  EXPECT_EQ(test::ReadWholeFile(userStore), userRecord);
+  StopSpooler();
+
+  // A command-line run of the same user follows the user's record and leaves the machine's.
+  const std::string machineRecord = test::ReadWholeFile(machineStore);
+  fs::remove(userStore);
+  const test::CommandResult settings = test::RunPostvane({"settingsmode=1"}, env, dir_);
+  EXPECT_EQ(settings.exitCode, 0) << settings.output;
+  EXPECT_NE(test::ReadWholeFile(userStore).find("sz:" + dir_ + "/home/postvane.start"),
+            std::string::npos) << test::ReadWholeFile(userStore);
+  EXPECT_EQ(test::ReadWholeFile(machineStore), machineRecord);
+}
+
+TEST_F(ServiceTest, UnreadNotifySocketBlocksNeitherTheControlChannelNorTheStop) {
+  test::DatagramInbox& systemd = spooler_->notifications();
+  systemd.ShrinkReceiveBuffer();
+  StartSpooler({{"UpDelay", "3600"}});
+  // From here the socket is not read until the stop: every run adds two status lines, far more
+  // than its queue holds.
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir_ + "/run/control"); }));
+  const auto quick = std::chrono::seconds(5);
+  for (int i = 0; i < 30; ++i) {
+    const test::CommandResult spoolNow = test::RunPostvane({"--spool-now"}, Env(), dir_, quick);
+    ASSERT_EQ(spoolNow.exitCode, 0) << i << ": " << spoolNow.output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  const test::CommandResult status = test::RunPostvane({"--status"}, Env(), dir_, quick);
+  EXPECT_EQ(status.exitCode, 0) << status.output;
+  EXPECT_NE(status.output.find("spool directory " + spoolDir_), std::string::npos)
+      << status.output;
+
+  ASSERT_TRUE(spooler_->Signal(SIGTERM));
+  ASSERT_TRUE(WaitUntil([&] { return spooler_->Output().find("Stopping:") != std::string::npos; },
+                        quick)) << "SIGTERM was not handled";
+  // Now systemd reads: what the service kept for it arrives, and the process ends.
+  std::optional<int> code;
+  ASSERT_TRUE(WaitUntil([&] {
+    systemd.Messages();
+    code = spooler_->WaitExit(std::chrono::milliseconds(0));
+    return code.has_value();
+  }, std::chrono::seconds(10)));
+  EXPECT_EQ(code, std::optional<int>(0));
+  const std::vector<std::string>& messages = systemd.Messages();
+  EXPECT_GE(messages.size(), 10u) << "the queue was never full";
+  EXPECT_EQ(systemd.CountContaining("READY=1"), 1u);
+  EXPECT_EQ(systemd.CountContaining("STOPPING=1"), 1u);
+  EXPECT_EQ(messages.back(), "STOPPING=1");
 }
 
 }  // namespace

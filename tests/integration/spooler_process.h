@@ -64,6 +64,11 @@ class DatagramInbox {
 
   bool ok() const { return fd_.ok(); }
   const std::string& path() const { return path_; }
+  // The smallest receive buffer the system allows: a sender that is not read soon fills it.
+  void ShrinkReceiveBuffer() {
+    const int tiny = 1;
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+  }
 
   // Every datagram received so far, oldest first.
   const std::vector<std::string>& Messages() {

@@ -57,6 +57,7 @@ TEST(RecipientMailbox, AddressesAreValidatedBeforeTheyReachSmtp) {
       {"jörg@bücher.example", "jörg@bücher.example"},
       {"a@[192.0.2.1]", "a@[192.0.2.1]"},
       {"a@[IPv6:2001:db8::1]", "a@[IPv6:2001:db8::1]"},
+      {"Ann\tLee <a@b.example>\t", "a@b.example"},  // a TAB outside the address is a blank
   };
   for (const auto& [text, address] : valid) {
     const Mailbox mailbox = ParseMailbox(text);
@@ -72,6 +73,11 @@ TEST(RecipientMailbox, AddressesAreValidatedBeforeTheyReachSmtp) {
       {"John Doe a@b.example", "blank"},
       {"a@b.example\r\nRSET", "line break"},
       {std::string("a\x01@b.example"), "control character"},
+      {"\"a\tb\"@b.example", "control character"},  // quoted: still not for an SMTP command
+      {"Ann <\"a\tb\"@b.example>", "control character"},
+      {"\"a\\\tb\"@b.example", "control character"},  // a quoted pair is no way round it
+      {"\"a\x7f\"@b.example", "control character"},
+      {"a@b\t.example", "control character"},
       {"<a@b.example", "unclosed \"<\""},
       {"a@b.example>", "\"<\" or \">\""},
       {"(open a@b.example", "unclosed comment"},

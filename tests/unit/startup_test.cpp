@@ -90,28 +90,78 @@ TEST(Startup, ValuesFromThePlatform) {
   EXPECT_EQ(RunStartup("", platform).SystemDNSServers, "");
 }
 
-TEST(Startup, SettingsFileIsRecordedOnceAndReadBack) {
+struct RecordCase {
+  std::string commandLine;
+  const char* userRecord;     // nullptr: none
+  const char* machineRecord;  // nullptr: none
+  std::string settingsFile;   // below the test directory unless absolute
+  const char* userAfter;      // the records afterwards (nullptr: none)
+  const char* machineAfter;
+};
+
+TEST(Startup, EachRunModeKeepsToItsOwnRecordOfTheSettingsFile) {
+  const std::vector<RecordCase> cases = {
+      // Nothing recorded: the default is recorded for this mode only.
+      {"", nullptr, nullptr, "data/postvane.start", "data/postvane.start", nullptr},
+      {"service=1", nullptr, nullptr, "etc/postvane.start", nullptr, "etc/postvane.start"},
+      // A user's record (left by any earlier run of that user) never moves the service.
+      {"service=1", "/home/x.start", nullptr, "etc/postvane.start", "/home/x.start",
+       "etc/postvane.start"},
+      {"service=1", "/home/x.start", "/srv/m.start", "/srv/m.start", "/home/x.start",
+       "/srv/m.start"},
+      // Desktop and command-line runs read the user's record and leave the machine's alone.
+      {"", nullptr, "/srv/m.start", "data/postvane.start", "data/postvane.start", "/srv/m.start"},
+      {"--deliver a.eml", "/home/x.start", "/srv/m.start", "/home/x.start", "/home/x.start",
+       "/srv/m.start"},
+      {"settingsmode=1 bad-arg", nullptr, nullptr, "data/postvane.start", "data/postvane.start",
+       nullptr},
+      // A recorded empty path is used as it is.
+      {"", "", nullptr, "", "", nullptr},
+      {"service=1", nullptr, "", "", nullptr, ""},
+  };
+  for (const RecordCase& c : cases) {
+    test::TempDir dir;
+    FakePlatform platform(dir);
+    const Registry& registry = platform.registry();
+    const auto full = [&dir](const std::string& path) {
+      return path.empty() || path.front() == '/' ? path : dir / path;
+    };
+    const auto record = [&](RegistryRoot root, const char* key, const char* value) {
+      if (value != nullptr) registry.WriteRegistryString(root, key, kStartFilenameValue, value, false);
+    };
+    const auto expect = [&](RegistryRoot root, const char* key, const char* value) {
+      const RegistryString now = registry.ReadRegistryString(root, key, kStartFilenameValue);
+      EXPECT_EQ(now.found, value != nullptr) << c.commandLine << " " << key;
+      if (value != nullptr) {
+        EXPECT_EQ(now.text, full(value)) << c.commandLine << " " << key;
+      }
+    };
+    record(RegistryRoot::CurrentUser, kSpoolerKey, c.userRecord);
+    record(RegistryRoot::LocalMachine, kEventLogKey, c.machineRecord);
+    const StartupValues v = RunStartup(c.commandLine, platform);
+    EXPECT_EQ(v.SettingsFile, full(c.settingsFile)) << c.commandLine;
+    expect(RegistryRoot::CurrentUser, kSpoolerKey, c.userAfter);
+    expect(RegistryRoot::LocalMachine, kEventLogKey, c.machineAfter);
+    // The record is read back unchanged on the next start of the same mode.
+    EXPECT_EQ(RunStartup(c.commandLine, platform).SettingsFile, v.SettingsFile) << c.commandLine;
+  }
+}
+
+TEST(Startup, NamedSettingsFileIsUsedAndNothingIsRecorded) {
   test::TempDir dir;
   FakePlatform platform(dir);
-  const StartupValues first = RunStartup("", platform);
-  EXPECT_EQ(first.SettingsFile, dir / "data/postvane.start");
-  EXPECT_EQ(first.SettingsWorkingCopy, dir / "data/postvane.start.tmp");
-  const Registry& registry = platform.registry();
-  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "startfilename").text,
-            first.SettingsFile);
-  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, "StartFilename").text,
-            first.SettingsFile);
-
-  // A recorded path elsewhere is used as it is, even when empty, and nothing is written.
-  registry.WriteRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "StartFilename", "", false);
-  EXPECT_EQ(RunStartup("", platform).SettingsFile, "");
-  registry.WriteRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, "StartFilename", "/x/y.start", false);
-  EXPECT_EQ(RunStartup("service=1", platform).SettingsFile, "/x/y.start");
-  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, "StartFilename").text,
-            first.SettingsFile);
-
   platform.settingsOverride = dir / "env.start";
-  EXPECT_EQ(RunStartup("", platform).SettingsFile, dir / "env.start");
+  for (const char* line : {"", "service=1"}) {
+    const StartupValues v = RunStartup(line, platform);
+    EXPECT_EQ(v.SettingsFile, dir / "env.start");
+    EXPECT_EQ(v.SettingsWorkingCopy, dir / "env.start.tmp");
+  }
+  EXPECT_FALSE(platform.registry()
+                   .ReadRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, kStartFilenameValue)
+                   .found);
+  EXPECT_FALSE(platform.registry()
+                   .ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, kStartFilenameValue)
+                   .found);
 }
 
 TEST(Registry, TypesAndMissingValues) {
