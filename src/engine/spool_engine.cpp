@@ -157,10 +157,11 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   const bool delivered =
       env_.deliver ? env_.deliver(file.To, mailText, protocol, served, refused, context)
                    : DeliverMail(file.To, mailText, protocol, served, context, &refused);
-  if (delivered) {
+  if (delivered && !ledger.AnyRefused()) {
     DeleteFileIfExists(file.WorkingPath);
     return true;
   }
+  // Served now, but refused for good before: the sender learns of those by a return mail.
   ledger.AddServed(served);
   ledger.AddRefused(refused);
   file.SuccessAddresses = ledger.ServedHeaderValue();
@@ -171,7 +172,7 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
     protocol += "\r\n" + std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
   HandleDeliveryFailure(file, protocol, nothingLeft,
                         GiveUpContext{env_.reporter, settings, env_.now(), encoding});
-  return false;
+  return delivered;
 }
 
 // Every recipient was served or refused in earlier attempts (the process ended before the
