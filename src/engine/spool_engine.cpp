@@ -6,6 +6,7 @@
 #include "engine/spool_directory.h"
 #include "support/paths.h"
 #include "support/textfile.h"
+#include "transport/mail_composer.h"
 
 namespace pv {
 namespace {
@@ -140,6 +141,9 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) 
     claim.GiveBack();
     return false;
   }
+  // Dated when read; a rescheduled file keeps both, so every attempt shows the same.
+  AddMissingDateAndMessageId(file, FormatMailDate(now, LocalUtcOffsetMinutes(now)),
+                             NewMessageId(file.From, settings.SenderHostName));
   return DeliverDueFile(file, settings, encoding);
 }
 
