@@ -95,8 +95,8 @@ bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {
 
 // A return mail to `to`, or the error file with `text` when none can be sent.
 bool ReturnOrSetAside(const ReturnMail& mail, const SpoolFile& file, const std::string& text,
-                      const GiveUpContext& context) {
-  if (!mail.to.empty() && SendReturnMail(mail, file, context.reporter)) return true;
+                      const GiveUpContext& context, const std::string* attachment = nullptr) {
+  if (!mail.to.empty() && SendReturnMail(mail, file, context.reporter, attachment)) return true;
   return WriteErrorFile(file, text, context.encoding, context.reporter);
 }
 
@@ -122,7 +122,10 @@ bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol, bool gi
   if (file.ReturnTo.empty()) file.ReturnTo = context.settings.DefaultReturnTo;
   const ReturnMail mail{kFailedForGoodText, file.From, file.ReturnTo, protocol,
                         "Mime." + context.settings.DefaultExtension};
-  return ReturnOrSetAside(mail, file, FileText(file), context);
+  // The mail as claimed, in its encoding, with the line ends and the Date and Message-ID it
+  // went out with.
+  const Bytes attachment = EncodeSpoolText(file.Content, ToLowerAscii(context.encoding));
+  return ReturnOrSetAside(mail, file, FileText(file), context, &attachment);
 }
 
 bool HandleInvalidFile(SpoolFile& file, const std::string& message, const GiveUpContext& context) {
@@ -133,7 +136,8 @@ bool HandleInvalidFile(SpoolFile& file, const std::string& message, const GiveUp
   return ReturnOrSetAside(mail, file, file.Content, context);
 }
 
-bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter) {
+bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter,
+                    const std::string* attachment) {
   MailTransport transport;
   if (!transport.NewMail(std::string(kReturnMailSubject), mail.from, mail.to,
                          std::string(mail.body))) {
@@ -143,7 +147,10 @@ bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporte
   }
   transport.AddHeader("X-pvx-IsReturnMail", "1");
   transport.AddTextAttachment(mail.protocol, std::string(kProtocolName));
-  if (!transport.AddFileAttachment(file.WorkingPath, mail.attachmentName)) {
+  const bool attached =
+      attachment != nullptr ? transport.AddBytesAttachment(*attachment, mail.attachmentName)
+                            : transport.AddFileAttachment(file.WorkingPath, mail.attachmentName);
+  if (!attached) {
     Report(reporter, mail.from, file, kExitAttachmentFailed,
            "Can not add attachment to return mail. " + transport.GetResultMessage());
     return false;

@@ -59,10 +59,12 @@ struct ReturnMail {
   std::string attachmentName;  // of the working file
 };
 
-// Spools the return mail, with the working file attached, under the spool file's own name
-// (never over a file that took the name meanwhile) and deletes the working file. Reports
-// (codes 20, 21, 22) and returns false when that fails.
-bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter);
+// Spools the return mail, with attachment (the bytes of the file as it stands) or, when that is
+// null, the working file attached, under the spool file's own name or the first free numbered
+// one, and deletes the working file. Reports (codes 20, 21, 22) and returns false when that
+// fails.
+bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter,
+                    const std::string* attachment = nullptr);
 
 // Writes text to the spool path + ".error" (an older error file of that name is replaced) and
 // deletes the working file. Reports (code 18) and returns false when the write fails.

@@ -6,6 +6,7 @@
 #include "engine/spool_directory.h"
 #include "support/paths.h"
 #include "support/textfile.h"
+#include "transport/mail_composer.h"
 
 namespace pv {
 namespace {
@@ -140,6 +141,9 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) 
     claim.GiveBack();
     return false;
   }
+  // Dated when read; a rescheduled file keeps both, so every attempt shows the same.
+  AddMissingDateAndMessageId(file, FormatMailDate(now, LocalUtcOffsetMinutes(now)),
+                             NewMessageId(file.From, settings.SenderHostName));
   return DeliverDueFile(file, settings, encoding);
 }
 
@@ -157,10 +161,11 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   const bool delivered =
       env_.deliver ? env_.deliver(file.To, mailText, protocol, served, refused, context)
                    : DeliverMail(file.To, mailText, protocol, served, context, &refused);
-  if (delivered) {
+  if (delivered && !ledger.AnyRefused()) {
     DeleteFileIfExists(file.WorkingPath);
     return true;
   }
+  // Served now, but refused for good before: the sender learns of those by a return mail.
   ledger.AddServed(served);
   ledger.AddRefused(refused);
   file.SuccessAddresses = ledger.ServedHeaderValue();
@@ -171,7 +176,7 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
     protocol += "\r\n" + std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
   HandleDeliveryFailure(file, protocol, nothingLeft,
                         GiveUpContext{env_.reporter, settings, env_.now(), encoding});
-  return false;
+  return delivered;
 }
 
 // Every recipient was served or refused in earlier attempts (the process ended before the

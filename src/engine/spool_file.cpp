@@ -115,6 +115,10 @@ void ApplyHeader(const HeaderLine& h, LocalDateTime now, SpoolFile& f) {
   else if (key == "x-pvx-refusedaddresses") f.RefusedAddresses = h.value;
   else if (key == "x-pvx-iserrormime") f.IsErrorMime = LeadingNumberIsNotZero(h.value);
   else if (key == "x-mimeole") {}
+  else if (key == "date" || key == "message-id") {
+    (key == "date" ? f.HasDate : f.HasMessageId) = true;
+    both(h.value);
+  }
   else if (key == "x-unsent") AddLine(f.FileHeaders, h.name, h.value);
   else both(h.value);
 }
@@ -176,6 +180,25 @@ void ParseSpoolText(std::string text, LocalDateTime now, SpoolFile& f) {
   f.BodyStart = static_cast<std::size_t>(BodyOf(content).data() - content.data());
   f.SendAfter = now;
   for (const HeaderLine& h : ReadHeaderLines(HeaderBlockOf(content))) ApplyHeader(h, now, f);
+}
+
+void AddMissingDateAndMessageId(SpoolFile& f, const std::string& date,
+                                const std::string& messageId) {
+  std::string lines;
+  if (!f.HasDate) AddLine(lines, "Date", date);
+  if (!f.HasMessageId) AddLine(lines, "Message-ID", messageId);
+  if (lines.empty()) return;
+  f.HasDate = f.HasMessageId = true;
+  f.SendHeaders += kCrLf;
+  f.SendHeaders += lines;
+  f.FileHeaders += kCrLf;
+  f.FileHeaders += lines;
+  // Content: the lines go after the last header line; a text without an empty line has none.
+  const std::size_t end = HeaderBlockOf(f.Content).size();
+  if (end == f.Content.size()) return;
+  const std::string inserted = std::string(kCrLf) + lines;
+  f.Content.insert(end, inserted);
+  f.BodyStart += inserted.size();
 }
 
 std::string MailTextOf(const SpoolFile& f) {

@@ -26,6 +26,7 @@ struct SpoolFile {
   std::string SuccessAddresses;  // the recipients served in earlier attempts
   std::string RefusedAddresses;  // those refused for good, each with the reply as a comment
   bool IsErrorMime = false;
+  bool HasDate = false, HasMessageId = false;
 
   // The text after the first empty line (the whole text without one); a view into Content,
   // so a mail's bytes are held once.
@@ -51,6 +52,12 @@ std::string_view BodyOf(std::string_view text);
 // Content; pass it moved to keep one copy). A send-after value that is empty or unreadable
 // means `now`.
 void ParseSpoolText(std::string text, LocalDateTime now, SpoolFile& file);
+
+// Gives a mail without a Date or Message-ID header these lines ("Date: " + date,
+// "Message-ID: " + messageId): in SendHeaders and FileHeaders, and in Content before the empty
+// line, so that the text as it stands shows them too.
+void AddMissingDateAndMessageId(SpoolFile& file, const std::string& date,
+                                const std::string& messageId);
 
 // The mail that goes out: SendHeaders, an empty line, the body.
 std::string MailTextOf(const SpoolFile& file);

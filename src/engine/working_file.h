@@ -1,8 +1,8 @@
 #pragma once
 // The claim of a spool file: it is locked with an exclusive flock, renamed to its working name
-// and held there under the lock for as long as it is processed. A working file that nobody holds locked was
-// left behind by a process that ended in the middle of it; the recovery at start gives it its
-// spool name back, so no mail stays stranded.
+// and held there under the lock for as long as it is processed. A working file that nobody
+// holds locked was left behind by a process that ended in the middle of it; the recovery at
+// start gives it its spool name back, so no mail stays stranded.
 #include <cstdint>
 #include <optional>
 #include <sys/stat.h>

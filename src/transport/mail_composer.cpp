@@ -270,6 +270,16 @@ std::string FormatMailDate(LocalDateTime local, int utcOffsetMinutes) {
   return text;
 }
 
+std::string NewMessageId(std::string_view from, std::string_view fallbackHost) {
+  std::string host = DomainOfAddress(ExtractMailbox(from));
+  if (host.empty() || !IsPrintableAscii(host)) host = ToLowerAscii(fallbackHost);
+  const bool plain = !host.empty() && host.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyz0123456789.-") == std::string::npos;
+  if (!plain) host = std::string(kFallbackHost);
+  return "<" + std::to_string(static_cast<long long>(std::time(nullptr))) + "." + RandomHex(12) +
+         "@" + host + ">";
+}
+
 int LocalUtcOffsetMinutes(LocalDateTime local) {
   std::tm fields = ToTm(local);
   const std::time_t utc = std::mktime(&fields);
@@ -360,6 +370,13 @@ std::string MailComposer::Boundary(const std::vector<Bytes>& parts) const {
   };
   for (int n = 0; occurs(); ++n) boundary = base + "." + std::to_string(n);
   return boundary;
+}
+
+bool MailComposer::AddBytesAttachment(Bytes content, std::string_view attachmentName) {
+  lastError_.clear();
+  if (!started_) return Fail("no mail started");
+  attachments_.push_back({std::string(attachmentName), std::move(content), false});
+  return true;
 }
 
 Bytes MailComposer::ComposeBytes(LocalDateTime now) const {

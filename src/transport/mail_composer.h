@@ -23,6 +23,10 @@ namespace pv {
 std::string FormatMailDate(LocalDateTime local, int utcOffsetMinutes);
 // The offset of local time from UTC at that local time, by the system's time zone.
 int LocalUtcOffsetMinutes(LocalDateTime local);
+// A new unique Message-ID "<seconds.random@host>" (the time since the epoch, 96 random bits):
+// host is the domain of the first mailbox of from, else fallbackHost when it is a plain host
+// name, else "postvane.localdomain".
+std::string NewMessageId(std::string_view from, std::string_view fallbackHost);
 
 class MailComposer {
  public:
@@ -40,6 +44,8 @@ class MailComposer {
   // The file's bytes as an application/octet-stream attachment; false, nothing added, when
   // the file cannot be read.
   bool AddFileAttachment(const std::string& path, std::string_view attachmentName);
+  // The same for bytes in memory (a file's text as it stands).
+  bool AddBytesAttachment(Bytes content, std::string_view attachmentName);
   void Reset();
 
   // Why the last NewMail or Add call failed; "" after one that succeeded.

@@ -161,6 +161,10 @@ bool MailTransport::AddFileAttachment(const std::string& path, const std::string
   return ComposerResult(composer_.AddFileAttachment(path, name));
 }
 
+bool MailTransport::AddBytesAttachment(const std::string& content, const std::string& name) {
+  return ComposerResult(composer_.AddBytesAttachment(content, name));
+}
+
 bool MailTransport::SpoolToFile(const std::string& path) {
   std::string error;
   if (composer_.SpoolToFile(path, error)) return true;

@@ -58,6 +58,7 @@ class MailTransport {
   bool AddHeader(const std::string& name, const std::string& value);
   bool AddTextAttachment(const std::string& text, const std::string& attachmentName);
   bool AddFileAttachment(const std::string& path, const std::string& attachmentName);
+  bool AddBytesAttachment(const std::string& content, const std::string& attachmentName);
   bool SpoolToFile(const std::string& path);
   // Forgets the composed and the loaded mail.
   bool ResetMail();

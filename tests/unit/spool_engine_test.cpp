@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <sys/file.h>
 
 #include "engine/give_up.h"
@@ -75,10 +76,11 @@ class SpoolEngineTest : public ::testing::Test {
     SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
                          nullptr, "test"};
     env.now = [this] { return now; };
-    env.deliver = [this](const std::string& recipients, const std::string&,
+    env.deliver = [this](const std::string& recipients, const std::string& mailText,
                          std::string& protocol, std::string& served, std::string& refused,
                          const DeliveryContext&) {
       attempts.push_back(recipients);
+      mailTexts.push_back(mailText);
       protocol = kProtocol;
       served = serve;
       refused = refuse;
@@ -95,6 +97,7 @@ class SpoolEngineTest : public ::testing::Test {
     reporter.reports.clear();
     notifier.balloons.clear();
     attempts.clear();
+    mailTexts.clear();
   }
   void Put(const std::string& name, const std::string& text) { test::WriteFile(dir / name, text); }
   std::string Get(const std::string& name) const { return test::ReadFile(dir / name); }
@@ -139,6 +142,7 @@ class SpoolEngineTest : public ::testing::Test {
   std::string serve, refuse;  // what the delivery reports as served and refused
   std::function<void()> duringDelivery;
   Names attempts;
+  Names mailTexts;
 };
 
 TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
@@ -181,7 +185,9 @@ TEST_F(SpoolEngineTest, TakenWorkingNameLeavesTheFileWaiting) {
 
 // A failed attempt rewrites the control headers after the others and keeps every other byte.
 TEST_F(SpoolEngineTest, RewriteKeepsTheBytesOfTheFile) {
-  const std::string headers = "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0";
+  const std::string headers =
+      "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n"
+      "Date: Sun, 6 Dec 2026 11:00:00 +0100\r\nMessage-ID: <1@x.test>";
   const std::string old = "\r\nX-PVX-RETRY: 0\r\nX-pvx-SendAfter: 2026-01-01T00:00:00\r\n\r\n";
   const std::string added = "\r\nX-pvx-SuccessAddresses: \r\nX-pvx-Retry: 1\r\n"
                             "X-pvx-SendAfter: 2026-12-06T12:10:00\r\n\r\n";
@@ -420,6 +426,8 @@ TEST_F(SpoolEngineTest, NobodyLeftToTry) {
       {"refused in an earlier attempt",
        "X-pvx-SuccessAddresses: a@x.test\r\nX-pvx-RefusedAddresses: b@Y.test (550 gone)\r\n", "",
        "", false, {"a.eml"}, "12: No recipient is left to try.", "b@Y.test: 550 gone"},
+      {"the rest served now", "X-pvx-RefusedAddresses: a@x.test (550 5.1.1 gone)\r\n",
+       "b@y.test", "", true, {"a.eml"}, "", "a@x.test: 550 5.1.1 gone"},
       {"all served before", "X-pvx-SuccessAddresses: b@y.test, a@x.test\r\n", "", "", false, {},
        "0: eMail to 'b@y.test, a@x.test' successfully sent.", ""},
       {"a return mail ends set aside",
@@ -433,8 +441,9 @@ TEST_F(SpoolEngineTest, NobodyLeftToTry) {
     Reset();
     serve = row.serve;
     refuse = row.refuse;
+    deliverOk = !row.serve.empty() && row.refuse.empty();  // every one asked was served
     Put("a.eml", Mail(row.headers, "a@x.test, b@y.test"));
-    EXPECT_EQ(Process("a.eml"), row.left.empty());
+    EXPECT_EQ(Process("a.eml"), row.left.empty() || deliverOk);
     EXPECT_EQ(attempts, row.attempt ? Names{"b@y.test"} : Names{});
     EXPECT_EQ(reporter.reports, row.report.empty() ? Names{} : Names{row.report});
     EXPECT_EQ(List(), row.left);
@@ -503,6 +512,60 @@ TEST(WorkingFileTest, QuietMeansUnchangedForTwoSeconds) {
     struct stat after = before;
     row.change(after);
     EXPECT_EQ(QuietSince(before, after, row.now), row.quiet);
+  }
+}
+
+
+// The header lines of a text that start with name + ": ".
+Names LinesOf(std::string_view text, const std::string& name) {
+  Names lines;
+  for (std::string_view line : SplitAt(HeaderBlockOf(text), "\r\n"))
+    if (line.rfind(name + ": ", 0) == 0) lines.emplace_back(line);
+  return lines;
+}
+
+TEST_F(SpoolEngineTest, AMailKeepsOneDateAndMessageIdThroughItsAttempts) {
+  struct Row {
+    const char* what;
+    std::string headers;
+  };
+  const Row rows[] = {
+      {"neither", ""},
+      {"a Date of its own", "Date: Sun, 6 Dec 2026 11:00:00 +0100\r\n"},
+      {"a Message-ID of its own", "Message-ID: <own@x.test>\r\n"},
+  };
+  settings.MaxRetryCount = 2;
+  settings.DefaultReturnTo = "d@x.test";
+  settings.RetryInterval = "0";
+  settings.SenderHostName = "host.test";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    // LF-only, as most Linux tools write: the attachment shows CR LF like the wire.
+    std::string text = Mail(row.headers);
+    for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+      text.erase(at, 1);
+    Put("a.eml", text);
+    EXPECT_FALSE(Process("a.eml"));
+    const Names dates = LinesOf(Get("a.eml"), "Date"), ids = LinesOf(Get("a.eml"), "Message-ID");
+    ASSERT_EQ(dates.size(), 1u);
+    ASSERT_EQ(ids.size(), 1u);
+    if (row.headers.empty()) {
+      const std::regex date(R"(Date: Sun, 06 Dec 2026 12:00:00 [-+]\d{4})");
+      const std::regex id(R"(Message-ID: <\d+\.[0-9a-f]{24}@x\.test>)");
+      EXPECT_TRUE(std::regex_match(dates[0], date)) << dates[0];
+      EXPECT_TRUE(std::regex_match(ids[0], id)) << ids[0];
+    } else {
+      EXPECT_EQ(row.headers, (row.headers[0] == 'D' ? dates[0] : ids[0]) + "\r\n");
+    }
+    EXPECT_FALSE(Process("a.eml"));  // the last attempt: the mail goes back
+    ASSERT_EQ(mailTexts.size(), 2u);
+    const std::string attachment = Base64Of(Parsed("a.eml").Content, "Mime.eml");
+    for (const std::string& shown : {mailTexts[0], mailTexts[1], attachment}) {
+      EXPECT_EQ(LinesOf(shown, "Date"), dates);
+      EXPECT_EQ(LinesOf(shown, "Message-ID"), ids);
+    }
+    EXPECT_TRUE(Holds(attachment, "\r\n\r\nbody\r\n")) << attachment;
   }
 }
 

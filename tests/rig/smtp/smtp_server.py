@@ -6,6 +6,8 @@ Run it with Debian's /usr/bin/python3: aiosmtpd is installed for that interprete
 Behaviour is chosen by the local part / address text (case-insensitive substring):
   MAIL FROM containing "rejectsender" -> 550 5.7.1          "defersender" -> 451 4.7.1
   RCPT TO   containing "reject"       -> 550 5.1.1          "defer"       -> 451 4.2.1
+  RCPT TO   containing "deferonce"    -> 451 4.2.1 the first time this server process sees the
+                                         address (any case), 250 from then on
   RCPT TO   containing "dataperm"     -> accepted at RCPT, but the message gets 554 5.6.0 after DATA
   RCPT TO   containing "datatemp"     -> accepted at RCPT, but the message gets 452 4.3.1 after DATA
   RCPT TO   containing "slowdata"     -> accepted; the message is stored, then the 250 after DATA
@@ -123,6 +125,11 @@ class ScriptedHandler:
         if "reject" in low:
             envelope.refused.append([address, 550])
             return "550 5.1.1 <%s>: Recipient address rejected (scripted)" % address
+        once = self.__dict__.setdefault("deferred_once", set())
+        if "deferonce" in low and low in once:
+            low = ""
+        elif "deferonce" in low:
+            once.add(low)
         if "defer" in low:
             envelope.refused.append([address, 451])
             return "451 4.2.1 <%s>: Recipient deferred, try again later (scripted)" % address
