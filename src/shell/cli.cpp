@@ -29,7 +29,9 @@ Switches (found anywhere in the command line, without regard to case):
   service=1        run as the headless system service, in the foreground
   settingsmode=1   only offer the settings
   quiet=1          quiet mode for the scripting test
-  debug=1          write debug lines to Postvane_debug.out in the program directory
+  debug=1          write debug lines (start, stop, settings loads, the begin and
+                   end of each spool run) to Postvane_debug.out in the program
+                   directory
 
   --spool-now      ask every running spooler this user can reach (the user's own
                    and the system service) for an immediate spool run

@@ -13,6 +13,7 @@
 #include "platform/service_manager.h"
 #include "platform/user_dirs.h"
 #include "reporting/result_log.h"
+#include "shell/debug_line.h"
 #include "shell/settings_state.h"
 #include "shell/signals.h"
 #include "shell/spooler_controller.h"
@@ -105,7 +106,11 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
                                 [&systemd, &stopping](SpoolerState, const std::string& text) {
                                   if (!stopping) systemd.Status(text);
                                 },
-                                reload, [] { return SettingsSnapshot(); }, IsNetworkAlive});
+                                reload, [] { return SettingsSnapshot(); }, IsNetworkAlive,
+                                [](const std::string& event) {
+                                  TraceDebug({"Spool run " + event,
+                                              DirectoryPart(SettingsSnapshot().SpoolFilePattern)});
+                                }});
   controller.SetOnEnded([] { QCoreApplication::quit(); });
 
   if (holdsInstanceLock) RecoverStrandedMails(engine, reporter);
@@ -117,6 +122,7 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
 
   signalEvents.OnStop([&controller, &stopping, &systemd, &retryWhenKept] {
     stopping = true;
+    TraceDebug({"Stop requested"});
     std::cout << "Stopping: finishing the mail in hand" << std::endl;
     systemd.Status("Stopping: finishing the mail in hand");
     systemd.Stopping();
@@ -129,9 +135,12 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   controller.StartService();
   std::cout << "Spooling " << DirectoryPart(SettingsSnapshot().SpoolFilePattern)
             << " (" << controller.StatusText() << ")" << std::endl;
+  TraceDebug({"Start", startup.IsService ? "service" : "desktop spooler", startup.SettingsFile,
+              DirectoryPart(SettingsSnapshot().SpoolFilePattern)});
   systemd.Ready(controller.StatusText());
   retryWhenKept();
   const int code = app.exec();
+  TraceDebug({"Exit", std::to_string(code)});
   systemd.FlushPending(kNotifyLastChance);
   return code;
 }
