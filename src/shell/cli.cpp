@@ -106,7 +106,7 @@ int RunMain(int argc, char** argv) {
     case Command::Deliver:
     case Command::RunSpooler: break;
   }
-  LinuxStartupPlatform platform;
+  LinuxStartupPlatform platform(line.command != Command::Deliver);
   InstallStartupValues(RunStartup(JoinArguments(argc, argv), platform));
   if (line.command == Command::Deliver) return DeliverFile(line.file, JoinArguments(argc, argv));
   const StartupValues& startup = Startup();
