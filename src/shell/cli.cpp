@@ -48,6 +48,8 @@ Environment:
   POSTVANE_SETTINGS     the settings file to use (the recorded one is not consulted)
   POSTVANE_HOME         home of the spool directory, the logs and the settings
   POSTVANE_RUNTIME_DIR  home of the instance lock and the control socket
+  POSTVANE_MACHINE_REGISTRY  the machine-wide store that records the service's
+                        settings file (default /etc/postvane/registry.ini)
 )";
 
 // EX_USAGE: the arguments are wrong; nothing was started.
