@@ -42,7 +42,10 @@ bool IsBlankLine(const std::string& line) { return Trim(line, kBlanks).empty(); 
 }  // namespace
 
 IniDocument IniDocument::Parse(std::string_view text) {
-  if (text.starts_with(kUtf8Mark)) text.remove_prefix(kUtf8Mark.size());
+  // Every mark goes, however many an editor stacked up: a mark left in the first line would
+  // be written back and, once a later read took it away, turn that line into a header that
+  // shadows the section a write appended.
+  while (text.starts_with(kUtf8Mark)) text.remove_prefix(kUtf8Mark.size());
   IniDocument doc;
   doc.sections_.emplace_back();
   std::size_t start = 0;

@@ -18,7 +18,9 @@ namespace pv {
 
 class IniDocument {
  public:
-  // A leading UTF-8 byte-order mark is skipped; lines may end with LF or CR LF.
+  // Leading UTF-8 byte-order marks are skipped (all of them); lines end with LF, CR LF or
+  // CR CR LF (one CR is the line end, any other is a blank at the end of the line). A CR
+  // alone does not end a line.
   static IniDocument Parse(std::string_view text);
   // Every line followed by LF; "" for a document without lines.
   std::string Serialize() const;

@@ -29,7 +29,9 @@ Switches (found anywhere in the command line, without regard to case):
   service=1        run as the headless system service, in the foreground
   settingsmode=1   only offer the settings
   quiet=1          quiet mode for the scripting test
-  debug=1          write debug lines to Postvane_debug.out in the program directory
+  debug=1          write debug lines (start, stop, settings loads, the begin and
+                   end of each spool run) to Postvane_debug.out in the program
+                   directory
 
   --spool-now      ask every running spooler this user can reach (the user's own
                    and the system service) for an immediate spool run
@@ -46,6 +48,8 @@ Environment:
   POSTVANE_SETTINGS     the settings file to use (the recorded one is not consulted)
   POSTVANE_HOME         home of the spool directory, the logs and the settings
   POSTVANE_RUNTIME_DIR  home of the instance lock and the control socket
+  POSTVANE_MACHINE_REGISTRY  the machine-wide store that records the service's
+                        settings file (default /etc/postvane/registry.ini)
 )";
 
 // EX_USAGE: the arguments are wrong; nothing was started.
@@ -104,7 +108,7 @@ int RunMain(int argc, char** argv) {
     case Command::Deliver:
     case Command::RunSpooler: break;
   }
-  LinuxStartupPlatform platform;
+  LinuxStartupPlatform platform(line.command != Command::Deliver);
   InstallStartupValues(RunStartup(JoinArguments(argc, argv), platform));
   if (line.command == Command::Deliver) return DeliverFile(line.file, JoinArguments(argc, argv));
   const StartupValues& startup = Startup();

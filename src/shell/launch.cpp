@@ -13,6 +13,7 @@
 #include "platform/service_manager.h"
 #include "platform/user_dirs.h"
 #include "reporting/result_log.h"
+#include "shell/debug_line.h"
 #include "shell/settings_state.h"
 #include "shell/signals.h"
 #include "shell/spooler_controller.h"
@@ -68,6 +69,43 @@ std::string ControlAnswer(SpoolerController& controller, const std::string& requ
 constexpr int kNotifyRetryMs = 100;
 constexpr std::chrono::milliseconds kNotifyLastChance{3000};
 
+// The service's word to systemd, from the event loop: what systemd must get and could not take
+// yet is sent again by a timer; after STOPPING=1 no further state is told.
+class SystemdLink {
+ public:
+  explicit SystemdLink(bool isService)
+      : notifier_(isService ? ServiceNotifier::SocketFromEnvironment() : "") {
+    retry_.setInterval(kNotifyRetryMs);
+    QObject::connect(&retry_, &QTimer::timeout, [this] {
+      if (notifier_.SendPending()) retry_.stop();
+    });
+  }
+  void Status(const std::string& text) {
+    if (!stopping_) notifier_.Status(text);
+  }
+  void Ready(const std::string& status) {
+    notifier_.Ready(status);
+    RetryWhenKept();
+  }
+  void Stopping(const std::string& status) {
+    notifier_.Status(status);
+    notifier_.Stopping();
+    stopping_ = true;
+    RetryWhenKept();
+  }
+  // At exit, after the event loop: a bounded last chance for what is kept.
+  void Finish() { notifier_.FlushPending(kNotifyLastChance); }
+
+ private:
+  void RetryWhenKept() {
+    if (notifier_.HasPending()) retry_.start();
+  }
+
+  ServiceNotifier notifier_;
+  QTimer retry_;
+  bool stopping_ = false;
+};
+
 }  // namespace
 
 int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
@@ -91,21 +129,16 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
     reporter.OnSettingsLoaded();
     return ok;
   };
-  ServiceNotifier systemd(startup.IsService ? ServiceNotifier::SocketFromEnvironment() : "");
-  QTimer notifyRetry;
-  notifyRetry.setInterval(kNotifyRetryMs);
-  QObject::connect(&notifyRetry, &QTimer::timeout, [&systemd, &notifyRetry] {
-    if (systemd.SendPending()) notifyRetry.stop();
-  });
-  const auto retryWhenKept = [&systemd, &notifyRetry] {
-    if (systemd.HasPending()) notifyRetry.start();
-  };
-  bool stopping = false;  // after STOPPING=1 the service reports no further state
+  SystemdLink systemd(startup.IsService);
   SpoolerController controller({engine, state, transport, reporter,
-                                [&systemd, &stopping](SpoolerState, const std::string& text) {
-                                  if (!stopping) systemd.Status(text);
+                                [&systemd](SpoolerState, const std::string& text) {
+                                  systemd.Status(text);
                                 },
-                                reload, [] { return SettingsSnapshot(); }, IsNetworkAlive});
+                                reload, [] { return SettingsSnapshot(); }, IsNetworkAlive,
+                                [](const std::string& event) {
+                                  TraceDebug({"Spool run " + event,
+                                              DirectoryPart(SettingsSnapshot().SpoolFilePattern)});
+                                }});
   controller.SetOnEnded([] { QCoreApplication::quit(); });
 
   if (holdsInstanceLock) RecoverStrandedMails(engine, reporter);
@@ -115,12 +148,11 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   std::string error;
   if (!control.Listen(error)) std::cerr << "postvane: " << error << "\n";
 
-  signalEvents.OnStop([&controller, &stopping, &systemd, &retryWhenKept] {
-    stopping = true;
-    std::cout << "Stopping: finishing the mail in hand" << std::endl;
-    systemd.Status("Stopping: finishing the mail in hand");
-    systemd.Stopping();
-    retryWhenKept();
+  signalEvents.OnStop([&controller, &systemd] {
+    const std::string stopping = "Stopping: finishing the mail in hand";
+    TraceDebug({"Stop requested"});
+    std::cout << stopping << std::endl;
+    systemd.Stopping(stopping);
     controller.EndService();
   });
   signalEvents.OnReload([&controller] { controller.ContService(); });
@@ -129,10 +161,12 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   controller.StartService();
   std::cout << "Spooling " << DirectoryPart(SettingsSnapshot().SpoolFilePattern)
             << " (" << controller.StatusText() << ")" << std::endl;
+  TraceDebug({"Start", startup.IsService ? "service" : "desktop spooler", startup.SettingsFile,
+              DirectoryPart(SettingsSnapshot().SpoolFilePattern)});
   systemd.Ready(controller.StatusText());
-  retryWhenKept();
   const int code = app.exec();
-  systemd.FlushPending(kNotifyLastChance);
+  TraceDebug({"Exit", std::to_string(code)});
+  systemd.Finish();
   return code;
 }
 

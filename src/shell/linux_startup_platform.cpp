@@ -7,10 +7,13 @@
 
 namespace pv {
 
-LinuxStartupPlatform::LinuxStartupPlatform()
-    : registry_(DefaultRegistryLocations()), lock_(RuntimeDirectory()) {}
+LinuxStartupPlatform::LinuxStartupPlatform(bool probesInstanceLock)
+    : registry_(DefaultRegistryLocations()),
+      lock_(RuntimeDirectory()),
+      probesInstanceLock_(probesInstanceLock) {}
 
 bool LinuxStartupPlatform::AnotherInstanceRunning() {
+  if (!probesInstanceLock_) return false;
   // A lock that cannot be made at all (no runtime directory) does not keep this one from running.
   return lock_.TryAcquire() == InstanceLock::Result::HeldByOther;
 }

@@ -9,7 +9,9 @@ namespace pv {
 
 class LinuxStartupPlatform : public StartupPlatform {
  public:
-  LinuxStartupPlatform();
+  // probesInstanceLock false: a one-off command (--deliver) that must not hold the lock a
+  // spooler starting meanwhile needs; AnotherInstanceRunning then answers false.
+  explicit LinuxStartupPlatform(bool probesInstanceLock = true);
 
   bool AnotherInstanceRunning() override;
   bool IsRemoteSession() override;
@@ -29,6 +31,7 @@ class LinuxStartupPlatform : public StartupPlatform {
  private:
   Registry registry_;
   InstanceLock lock_;
+  bool probesInstanceLock_;
 };
 
 }  // namespace pv

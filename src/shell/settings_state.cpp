@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "shell/debug_line.h"
 #include "shell/startup.h"
 
 namespace pv {
@@ -22,8 +23,11 @@ bool LoadSettings() {
   // Load into a copy: a failing step keeps the field's former value.
   SpoolerSettings loaded = SettingsSnapshot();
   const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);
-  std::lock_guard lock(settingsMutex);
-  settingsRecord = std::move(loaded);
+  {
+    std::lock_guard lock(settingsMutex);
+    settingsRecord = std::move(loaded);
+  }
+  TraceDebug({"Settings loaded", startup.SettingsFile, ok ? "complete" : "not all read"});
   return ok;
 }
 

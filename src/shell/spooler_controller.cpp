@@ -121,9 +121,11 @@ void SpoolerController::StartRun() {
   workerBusy_ = true;
   UpdateTrayStatus();
   worker_ = std::thread([this] {
+    if (parts_.onRun) parts_.onRun("begins");
     parts_.engine.RunSpoolCycle();
     // The run has ended: its open sessions say QUIT.
     parts_.transport.CloseAllSessions();
+    if (parts_.onRun) parts_.onRun("ends");
     QMetaObject::invokeMethod(&timer_, [this] { FinishRun(); }, Qt::QueuedConnection);
   });
 }

@@ -27,6 +27,8 @@ struct ControllerParts {
   std::function<bool()> loadSettings;
   std::function<SpoolerSettings()> settings;
   std::function<bool()> networkAlive;
+  // Told "begins" and "ends" around every spool run, on the run's thread; may be empty.
+  std::function<void(const std::string& event)> onRun = nullptr;
 };
 
 class SpoolerController {

@@ -120,6 +120,7 @@ TEST_F(CliTest, DeliverTellsWhatBecameOfTheMailByItsExitCode) {
     }
   }
   EXPECT_EQ(MailsTo(Address("ok4")), 0u) << "an invalid file is not sent";
+  EXPECT_FALSE(fs::exists(dir_ + "/run")) << "a one-off command takes no instance lock";
   EXPECT_EQ(test::RunPostvane({"--deliver", dir_ + "/missing.eml"}, Env(), dir_).exitCode, 66);
   EXPECT_EQ(test::RunPostvane({"--deliver", dir_ + "/adir"}, Env(), dir_).exitCode, 66);
 }

@@ -62,6 +62,7 @@ TEST_F(ServiceTest, DeliveredMailIsDeletedAndLogged) {
   EXPECT_EQ(delivered[0][kSubject], marker_);
   EXPECT_NE(delivered[0][kRecipients].find(bcc), std::string::npos);
   StopSpooler();
+  EXPECT_FALSE(fs::exists(dir_ + "/home/Postvane_debug.out")) << "written without debug=1";
 }
 
 TEST_F(ServiceTest, PartlyFailedMailIsRescheduledForTheRestOnly) {
@@ -300,6 +301,48 @@ TEST_F(ServiceTest, UnreadNotifySocketBlocksNeitherTheControlChannelNorTheStop) 
   EXPECT_EQ(systemd.CountContaining("READY=1"), 1u);
   EXPECT_EQ(systemd.CountContaining("STOPPING=1"), 1u);
   EXPECT_EQ(messages.back(), "STOPPING=1");
+}
+
+TEST_F(ServiceTest, DebugSwitchWritesTheLifeOfTheSpoolerToTheDebugFile) {
+  WriteSettings({{"UpDelay", "3600"}});
+  ASSERT_TRUE(spooler_->Start(Env(), {"debug=1"}));
+  const std::string debugFile = dir_ + "/home/Postvane_debug.out";
+  ASSERT_TRUE(WaitUntil([&] {
+    return test::ReadWholeFile(debugFile).find("Spool run ends") != std::string::npos;
+  })) << test::ReadWholeFile(debugFile);
+  ASSERT_TRUE(spooler_->Signal(SIGHUP));
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string text = test::ReadWholeFile(debugFile);
+    return text.find("Settings loaded") != text.rfind("Settings loaded");
+  })) << test::ReadWholeFile(debugFile);
+  StopSpooler();
+
+  // Each line: the time, then what happened, in the order it happened.
+  const std::string settings = dir_ + "/postvane.start", spool = spoolDir_ + "/";
+  const std::vector<std::string> expected = {
+      "Settings loaded - " + settings + " - complete",
+      "Start - service - " + settings + " - " + spool,
+      "Spool run begins - " + spool,
+      "Spool run ends - " + spool,
+      "Settings loaded - " + settings + " - complete",
+      "Stop requested",
+      "Exit - 0",
+  };
+  const std::string text = test::ReadWholeFile(debugFile);
+  ASSERT_TRUE(text.ends_with("\r\n")) << text;
+  std::vector<std::string> events;
+  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string entry = text.substr(at, end - at);
+    const std::size_t afterTime = entry.find(" - ");
+    EXPECT_NE(afterTime, std::string::npos) << entry;
+    events.push_back(afterTime == std::string::npos ? entry : entry.substr(afterTime + 3));
+  }
+  // A run may start again after the reload (ContService makes one due in 3 seconds).
+  std::vector<std::string> withoutLaterRuns;
+  for (const std::string& event : events)
+    if (withoutLaterRuns.size() < 4 || event.rfind("Spool run", 0) != 0)
+      withoutLaterRuns.push_back(event);
+  EXPECT_EQ(withoutLaterRuns, expected) << text;
 }
 
 }  // namespace

@@ -175,12 +175,15 @@ class SpoolerProcess {
   SpoolerProcess(const SpoolerProcess&) = delete;
   SpoolerProcess& operator=(const SpoolerProcess&) = delete;
 
-  bool Start(const Environment& env) {
+  // extraArgs follow "service=1" ("debug=1", say).
+  bool Start(const Environment& env, const std::vector<std::string>& extraArgs = {}) {
     if (running() || !notify_.ok() || !syslog_.ok()) return false;
     Environment full = env;
     full["NOTIFY_SOCKET"] = notify_.path();
     full["POSTVANE_SYSLOG_SOCKET"] = syslog_.path();
-    pid_ = SpawnPostvane({"service=1"}, full, OutputPath());
+    std::vector<std::string> args{"service=1"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    pid_ = SpawnPostvane(args, full, OutputPath());
     return pid_ > 0;
   }
 

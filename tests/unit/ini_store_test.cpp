@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
+#include <utility>
+#include <vector>
+
 #include "settings/ini_document.h"
 #include "unit/temp_dir.h"
 
@@ -245,6 +249,75 @@ TEST_F(IniStoreTest, ClearAndCopy) {
   EXPECT_EQ(ReadFile(file_), "[A]\nx=1\n");
   EXPECT_TRUE(ClearSettingsFile(file_));
   EXPECT_FALSE(std::filesystem::exists(file_));
+}
+
+}  // namespace
+}  // namespace pv
+
+namespace pv {
+namespace {
+
+// Odd documents as editors and scripts leave them, each with the entries a reader sees in it.
+struct OddDocument {
+  const char* name;
+  std::string text;
+};
+
+const std::vector<OddDocument>& OddDocuments() {
+  static const std::vector<OddDocument> documents = {
+      {"CR CR LF", "[S]\r\r\nk=v\r\r\nq=2\r\r\n"},
+      {"CR CR LF without a last line end", "[S]\r\r\nk=v\r"},
+      {"lone CR", "[S]\rk=v\rq=2\r"},
+      {"doubled mark", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nq=2\n"},
+      {"tripled mark", "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n"},
+      {"mark and blank lines", "\xEF\xBB\xBF\n\n  \n[S]\nk=v\n\n[T]\nq=2\n"},
+      {"keys with blanks", "[ S ]\n  k  =  v  \nlong key = x y \n"},
+      {"duplicate sections", "[S]\nk=v\n[T]\nq=1\n[s]\nk=shadowed\nonly=late\n"},
+      {"duplicate keys", "[S]\nk=v\nK=second\n"},
+      {"quotes", "[S]\nk=\"  v \"\nq='x'\nr=\"open\n"},
+      {"no line end", "[S]\nk=v"},
+      {"CR CR LF, not UTF-8", "[S]\r\r\nk=M\xFCller\r\r\nq=2\r\r\n"},
+      {"lone CR inside", "[S]\nk=v\rq=2\n[T]\r\nq=1\r\r\n"},
+  };
+  return documents;
+}
+
+// Every (section, key) that the test writes or watches.
+const std::vector<std::pair<std::string, std::string>>& Probes() {
+  static const std::vector<std::pair<std::string, std::string>> probes = {
+      {"S", "k"}, {"S", "q"}, {"S", "r"}, {"S", "only"}, {"S", "long key"}, {"S", "new"},
+      {"T", "q"}, {"T", "k"}, {"U", "k"},
+  };
+  return probes;
+}
+
+std::map<std::string, std::string> ReadAll(const std::string& file) {
+  std::map<std::string, std::string> values;
+  for (const auto& [section, key] : Probes())
+    values[section + "/" + key] = ReadSettingString(file, section, key, "<missing>");
+  return values;
+}
+
+TEST(IniStoreProperty, EveryWriteReadsBackAndChangesNoOtherKey) {
+  test::TempDir dir;
+  const std::string file = dir / "odd.start";
+  const std::vector<std::string> values = {"new", "", "a b", "x=y;z#w", "\"quoted\""};
+  for (const OddDocument& doc : OddDocuments()) {
+    for (const auto& [section, key] : Probes()) {
+      for (const std::string& value : values) {
+        WriteFile(file, doc.text);
+        std::map<std::string, std::string> expected = ReadAll(file);
+        ASSERT_TRUE(WriteSettingString(file, section, key, value)) << doc.name;
+        expected[section + "/" + key] = StripEnclosingQuotes(value);
+        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": " << section << "/" << key << "="
+                                           << value << "\n" << ReadFile(file);
+        // A second write over the first reads back too.
+        ASSERT_TRUE(WriteSettingString(file, section, key, "again")) << doc.name;
+        expected[section + "/" + key] = "again";
+        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": again " << section << "/" << key;
+      }
+    }
+  }
 }
 
 }  // namespace
