@@ -73,23 +73,32 @@ void ReportNewName(ResultReporter& reporter, const std::string& from, const Spoo
              path + "'.");
 }
 
-// The spool file written back for the next attempt: under its own name, or, when a writer
-// dropped a new mail under that name meanwhile (it is never replaced), under the first free
-// numbered one.
+// What follows a mail (its rewrite, its return mail, its error file) first replaces the working
+// file and then takes its own name; the working file is never deleted beside a successor. A
+// crash in between leaves the successor under the working name, which the recovery at start
+// gives back: the mail exists once, never twice, never not at all.
+IoError IoErrorOfErrno(const std::string& path) {
+  return IoError::FromErrno(errno, path);
+}
+
+// Moves the working file, which already holds the successor, to `target` or, when a writer
+// dropped a new mail under that name meanwhile (it is never replaced), to the first free
+// numbered one. The path it got; "" with error set when it could not be moved.
+std::string MoveSuccessor(const SpoolFile& file, const std::string& target, IoError& error) {
+  const std::string path = RenameToFreeName(file.WorkingPath, target);
+  if (path.empty()) error = IoErrorOfErrno(target);
+  return path;
+}
+
+// The spool file written back for the next attempt, under its own name or a free numbered one.
 bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {
-  const std::string text = FileText(file);
-  std::string path = file.Path;
-  IoError error = WriteSpoolText(path, text, context.encoding, false);
-  for (int n = 2; error && FileExists(path) && n < kMaxNumberedNames; ++n) {
-    path = NumberedSpoolPath(file.Path, n);
-    error = WriteSpoolText(path, text, context.encoding, false);
-  }
+  IoError error = WriteSpoolText(file.WorkingPath, FileText(file), context.encoding, true);
+  const std::string path = error ? "" : MoveSuccessor(file, file.Path, error);
   if (error) {
-    Report(context.reporter, file.From, file, kExitCannotWrite, CannotWrite(path, error));
+    Report(context.reporter, file.From, file, kExitCannotWrite, CannotWrite(file.Path, error));
     return false;
   }
   if (path != file.Path) ReportNewName(context.reporter, file.From, file, kExitCannotWrite, path);
-  DeleteFileIfExists(file.WorkingPath);
   return true;
 }
 
@@ -155,20 +164,18 @@ bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporte
            "Can not add attachment to return mail. " + transport.GetResultMessage());
     return false;
   }
-  // Under the spool file's name, or the first free numbered one when a newer mail took it.
-  std::string path = file.Path;
-  bool spooled = transport.SpoolToFile(path);
-  for (int n = 2; !spooled && FileExists(path) && n < kMaxNumberedNames; ++n) {
-    path = NumberedSpoolPath(file.Path, n);
-    spooled = transport.SpoolToFile(path);
-  }
-  if (!spooled) {
+  // In place of the working file (its mail is attached), then under the spool file's name or
+  // the first free numbered one when a newer mail took it.
+  IoError error;
+  const bool spooled = transport.SpoolToFile(file.WorkingPath, true);
+  const std::string path = spooled ? MoveSuccessor(file, file.Path, error) : "";
+  if (path.empty()) {
     Report(reporter, mail.from, file, kExitReturnMailNotSpooled,
-           "Can not spool return mail. " + transport.GetResultMessage());
+           "Can not spool return mail. " +
+               (spooled ? error.text : transport.GetResultMessage()));
     return false;
   }
   if (path != file.Path) ReportNewName(reporter, mail.from, file, kExitReturnMailNotSpooled, path);
-  DeleteFileIfExists(file.WorkingPath);
   return true;
 }
 
@@ -176,17 +183,13 @@ bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::s
                     ResultReporter& reporter) {
   // An older error file of the same name is another mail set aside: it is kept, and this one
   // goes under the next free name (P.error, P.2.error, P.3.error, ...).
-  std::string errorPath = file.Path + ".error";
-  IoError error = WriteSpoolText(errorPath, text, encoding, false);
-  for (int n = 2; error && FileExists(errorPath) && n < 1000; ++n) {
-    errorPath = file.Path + "." + std::to_string(n) + ".error";
-    error = WriteSpoolText(errorPath, text, encoding, false);
-  }
+  const std::string errorPath = file.Path + ".error";
+  IoError error = WriteSpoolText(file.WorkingPath, text, encoding, true);
+  if (!error) MoveSuccessor(file, errorPath, error);
   if (error) {
     Report(reporter, file.From, file, kExitCannotWrite, CannotWrite(errorPath, error));
     return false;
   }
-  DeleteFileIfExists(file.WorkingPath);
   return true;
 }
 

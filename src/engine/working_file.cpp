@@ -101,6 +101,15 @@ std::string NumberedSpoolPath(const std::string& spoolPath, int n) {
   return spoolPath.substr(0, at) + "." + std::to_string(n) + spoolPath.substr(at);
 }
 
+std::string RenameToFreeName(const std::string& from, const std::string& to) {
+  for (int n = 1; n < kMaxNumberedNames; ++n) {
+    const std::string path = NumberedSpoolPath(to, n);
+    if (RenameNoReplace(from, path)) return path;
+    if (errno != EEXIST) break;
+  }
+  return "";
+}
+
 std::vector<std::string> RecoverWorkingFilesIn(const std::string& pattern) {
   const std::string directory = DirectoryPart(pattern);
   const std::string extension = ExtensionOf(pattern);
@@ -110,15 +119,8 @@ std::vector<std::string> RecoverWorkingFilesIn(const std::string& pattern) {
     const std::string workingPath = directory + name;
     const UniqueFd lock = OpenLocked(workingPath);
     if (!lock.ok()) continue;  // in hand elsewhere, or gone
-    const std::string spoolPath = ChangeExtension(workingPath, extension);
-    for (int n = 1; n < kMaxNumberedNames; ++n) {
-      const std::string path = NumberedSpoolPath(spoolPath, n);
-      if (RenameNoReplace(workingPath, path)) {
-        recovered.push_back(path);
-        break;
-      }
-      if (errno != EEXIST) break;
-    }
+    const std::string path = RenameToFreeName(workingPath, ChangeExtension(workingPath, extension));
+    if (!path.empty()) recovered.push_back(path);
   }
   return recovered;
 }

@@ -61,6 +61,10 @@ class WorkingFile {
 std::string NumberedSpoolPath(const std::string& spoolPath, int n);
 inline constexpr int kMaxNumberedNames = 1000;
 
+// Renames from to `to`, or, when that is taken, to its first free numbered name (never over an
+// existing file). The path it now has; "" when it could not be renamed (errno tells why).
+std::string RenameToFreeName(const std::string& from, const std::string& to);
+
 // For every "*.$$$" file in the directory of pattern (a spool file pattern "dir/*.ext") that
 // no process holds locked: renames it to its spool name (the extension of pattern), or to the
 // first free numbered name when that is taken. Returns the spool paths given back.

@@ -412,7 +412,7 @@ std::string MailComposer::Compose(LocalDateTime now) const {
   return DecodeCodePage(ComposeBytes(now), kCodePage1252);
 }
 
-bool MailComposer::SpoolToFile(const std::string& path, std::string& error) const {
+bool MailComposer::SpoolToFile(const std::string& path, std::string& error, bool replace) const {
   if (!started_) {
     error = "no mail to spool";
     return false;
@@ -420,7 +420,7 @@ bool MailComposer::SpoolToFile(const std::string& path, std::string& error) cons
   Bytes bytes;
   EncodeCodePage(Compose(LocalDateTime::Now()), kCodePage1252, bytes);
   DurableWriteOptions options;
-  options.failIfExists = true;
+  options.failIfExists = !replace;
   if (const IoError written = WriteFileDurably(path, bytes, options)) {
     error = "cannot spool the mail to " + path + ": " + written.text;
     return false;

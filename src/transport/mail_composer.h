@@ -54,8 +54,9 @@ class MailComposer {
   // The whole message, CR LF lines, as code page 1252 text of its bytes; "" without a mail.
   std::string Compose(LocalDateTime now) const;
   // Writes the message, dated now, as a new file at path (atomically; an existing file is
-  // never replaced, since in a spool directory it is another mail).
-  bool SpoolToFile(const std::string& path, std::string& error) const;
+  // never replaced, since in a spool directory it is another mail — unless `replace` says the
+  // caller owns the file at path, as the spool engine owns a working file).
+  bool SpoolToFile(const std::string& path, std::string& error, bool replace = false) const;
 
  private:
   struct Attachment {

@@ -165,9 +165,9 @@ bool MailTransport::AddBytesAttachment(const std::string& content, const std::st
   return ComposerResult(composer_.AddBytesAttachment(content, name));
 }
 
-bool MailTransport::SpoolToFile(const std::string& path) {
+bool MailTransport::SpoolToFile(const std::string& path, bool replace) {
   std::string error;
-  if (composer_.SpoolToFile(path, error)) return true;
+  if (composer_.SpoolToFile(path, error, replace)) return true;
   resultMessage_ = error;
   resultCondition_ = kConditionNoMail;
   return false;

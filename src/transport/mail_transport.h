@@ -59,7 +59,8 @@ class MailTransport {
   bool AddTextAttachment(const std::string& text, const std::string& attachmentName);
   bool AddFileAttachment(const std::string& path, const std::string& attachmentName);
   bool AddBytesAttachment(const std::string& content, const std::string& attachmentName);
-  bool SpoolToFile(const std::string& path);
+  // An existing file at path is kept (the call fails) unless replace is set.
+  bool SpoolToFile(const std::string& path, bool replace = false);
   // Forgets the composed and the loaded mail.
   bool ResetMail();
   // Takes a complete mail (CR LF text as read from a spool file), its From value and the
