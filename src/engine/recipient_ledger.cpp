@@ -50,11 +50,27 @@ std::string CommentText(std::string_view reply) {
   return out;
 }
 
+// The text of an item without a valid address as a quoted string, so that nothing in it reads
+// as an address when the list is read back.
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Unquoted(const std::string& text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
+  return Unescape(std::string_view(text).substr(1, text.size() - 2));
+}
+
 // A served list entry: the mailbox's address, or its text.
 LedgerEntry ServedEntryOf(const RecipientGroup& group) {
   const std::string text = RecipientText(group.items);
   const std::string name = group.ok() ? group.address : text;
-  return {RecipientKey(group.address, text), name, ""};
+  return {RecipientKey(group.address, text), name, "", group.ok()};
 }
 
 // A refused list entry: the reply is the last comment, the rest names the recipient.
@@ -66,8 +82,9 @@ LedgerEntry RefusedEntryOf(const RecipientGroup& group) {
     reply = Unescape(std::string_view(text).substr(open + 1, close - open - 1));
     text = std::string(Trim(text.substr(0, open) + text.substr(close + 1), " \t"));
   }
+  if (!group.ok()) text = Unquoted(text);
   const std::string name = group.ok() ? group.address : text;
-  return {RecipientKey(group.address, text), name, reply};
+  return {RecipientKey(group.address, text), name, reply, group.ok()};
 }
 
 std::vector<LedgerEntry> RefusedEntries(std::string_view entries) {
@@ -80,7 +97,7 @@ std::vector<LedgerEntry> RefusedEntries(std::string_view entries) {
     // The name is an address when it parses as itself; otherwise it is an item's text.
     const std::vector<RecipientGroup> groups = GroupRecipientItems(name);
     const bool address = groups.size() == 1 && groups.front().address == name;
-    out.push_back({RecipientKey(address ? name : "", name), name, reply});
+    out.push_back({RecipientKey(address ? name : "", name), name, reply, address});
   }
   return out;
 }
@@ -141,7 +158,7 @@ std::string RecipientLedger::RefusedHeaderValue() const {
   std::string value;
   for (const LedgerEntry& e : refused_) {
     if (!value.empty()) value += ", ";
-    value += e.name;
+    value += e.address ? e.name : Quoted(e.name);
     const std::string comment = CommentText(e.reply);
     if (!comment.empty()) value += " (" + comment + ")";
   }

@@ -13,6 +13,7 @@ struct LedgerEntry {
   std::string key;    // RecipientKey
   std::string name;   // the address, or the text of an item without a valid one
   std::string reply;  // the server's reply; "" for the served
+  bool address = true;  // name is a valid address
 };
 
 // One recipient still due: its readable text ("Name <a@x.example>") and key.

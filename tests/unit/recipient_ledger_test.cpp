@@ -43,25 +43,29 @@ TEST(RecipientLedger, RefusedRecipientsKeepTheirRepliesThroughTheFile) {
   RecipientLedger ledger = RecipientLedger::FromHeaders("", "old@x.test (550 earlier)");
   const char entries[] =
       "a@x.test\t550 5.1.1 <a@x.test>: no (such) user\\ \r\n\0not an address\tinvalid address: "
-      "no \"@\"\0old@X.test\t550 again";
+      "no \"@\"\0bad <evil@x.test>\tinvalid address: line break\0old@X.test\t550 again";
   ledger.AddRefused(std::string(entries, sizeof entries - 1));
   ledger.AddServed("s@y.test, t@y.test");
   const std::string refused = ledger.RefusedHeaderValue();
   EXPECT_EQ(refused,
             "old@x.test (550 again), a@x.test (550 5.1.1 <a@x.test>: no \\(such\\) user\\\\), "
-            "not an address (invalid address: no \"@\")");
+            "\"not an address\" (invalid address: no \"@\"), "
+            "\"bad <evil@x.test>\" (invalid address: line break)");
   EXPECT_EQ(ledger.ServedHeaderValue(), "s@y.test, t@y.test");
   // The value is an address list: every valid address comes out as itself.
   const std::vector<RecipientGroup> groups = GroupRecipientItems(refused);
-  ASSERT_EQ(groups.size(), 3u);
+  ASSERT_EQ(groups.size(), 4u);
+  EXPECT_EQ(groups[3].address, "");  // an item's text never reads as an address
   EXPECT_EQ(groups[0].address, "old@x.test");
   EXPECT_EQ(groups[1].address, "a@x.test");
 
   const RecipientLedger read = RecipientLedger::FromHeaders(ledger.ServedHeaderValue(), refused);
   EXPECT_EQ(read.RefusedProtocol(),
             "old@x.test: 550 again\r\na@x.test: 550 5.1.1 <a@x.test>: no (such) user\\\r\n"
-            "not an address: invalid address: no \"@\"\r\n");
-  EXPECT_EQ(JoinDue(read.Due({"a@X.test, not an address, s@Y.test, u@y.test"})), "u@y.test");
+            "not an address: invalid address: no \"@\"\r\n"
+            "bad <evil@x.test>: invalid address: line break\r\n");
+  EXPECT_EQ(JoinDue(read.Due({"a@X.test, not an address, s@Y.test, u@y.test, evil@x.test"})),
+            "u@y.test, evil@x.test");
 }
 
 }  // namespace
