@@ -28,12 +28,6 @@ std::string Decode1252(std::string_view bytes) {
   return out;
 }
 
-char Encode1252Char(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
-  return '?';
-}
 
 Bytes Encode1252(std::string_view text) {
   Bytes out;
@@ -135,6 +129,13 @@ constexpr CodesetPage kCodesets[] = {
 };
 
 }  // namespace
+
+char Encode1252Char(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
+  return '?';
+}
 
 const char* IconvNameOf(CodePage codePage) {
   for (const auto& entry : kIconvNames)
