@@ -67,15 +67,17 @@ void ConfigureTransport(MailTransport& transport, const SpoolerSettings& setting
                           RelayTlsOf(settings.RelaySecurity));
 }
 
-bool DeliverMail(const std::string& recipients, const std::string& mailText,
-                 std::string& protocol, std::string& served, const DeliveryContext& c) {
+namespace {
+
+bool LoadAndDeliver(const std::string& recipients, const std::function<void(MailTransport&)>& load,
+                    std::string& protocol, std::string& served, const DeliveryContext& c) {
   protocol.clear();
   served.clear();
   bool ok = false;
   try {
     MailTransport& t = c.transport;
     t.ResetMail();
-    t.LoadMail(mailText, c.from, recipients);
+    load(t);
     ConfigureTransport(t, c.settings);
     ok = t.Send(c.settings.SenderHostName);
     protocol = t.GetResultProtocol();
@@ -96,6 +98,23 @@ bool DeliverMail(const std::string& recipients, const std::string& mailText,
     ok = false;
   }
   return ok;
+}
+
+}  // namespace
+
+bool DeliverMail(const std::string& recipients, const std::string& mailText,
+                 std::string& protocol, std::string& served, const DeliveryContext& c) {
+  return LoadAndDeliver(
+      recipients, [&](MailTransport& t) { t.LoadMail(mailText, c.from, recipients); }, protocol,
+      served, c);
+}
+
+bool DeliverMailParts(const std::string& recipients, std::string_view headers,
+                      std::string_view body, std::string& protocol, std::string& served,
+                      const DeliveryContext& c) {
+  return LoadAndDeliver(
+      recipients, [&](MailTransport& t) { t.LoadMailParts(headers, body, c.from, recipients); },
+      protocol, served, c);
 }
 
 }  // namespace pv

@@ -147,11 +147,12 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   file.To = RecipientsOf(file);
   const DeliveryContext context{env_.transport, settings, env_.reporter, file.From, file.Subject,
                                 env_.commandLine};
-  const std::string mailText = MailTextOf(file);
   std::string protocol, served;
+  // The transport reads the send headers and the body where they are: no copy of the mail.
   const bool delivered =
-      env_.deliver ? env_.deliver(file.To, mailText, protocol, served, context)
-                   : DeliverMail(file.To, mailText, protocol, served, context);
+      env_.deliver ? env_.deliver(file.To, MailTextOf(file), protocol, served, context)
+                   : DeliverMailParts(file.To, file.SendHeaders, file.Body(), protocol, served,
+                                      context);
   if (delivered) {
     DeleteFileIfExists(file.WorkingPath);
     return true;

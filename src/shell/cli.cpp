@@ -108,8 +108,9 @@ int DeliverFile(const std::string& path, const std::string& commandLine) {
   MailTransport transport;
   ConsoleReporter reporter;
   std::string protocol, served;
-  const bool ok = DeliverMail(RecipientsOf(file), MailTextOf(file), protocol, served,
-                              {transport, settings, reporter, file.From, file.Subject, commandLine});
+  const bool ok = DeliverMailParts(RecipientsOf(file), file.SendHeaders, file.Body(), protocol,
+                                   served, {transport, settings, reporter, file.From, file.Subject,
+                                            commandLine});
   transport.CloseAllSessions();
   std::cout << "\nProtocol:\n" << protocol;
   if (!served.empty()) std::cout << "\nServed: " << served << "\n";
