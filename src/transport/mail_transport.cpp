@@ -234,33 +234,38 @@ void MailTransport::SetTimeouts(const TransportTimeouts& timeouts) {
   resolver_.reset();
 }
 
-// The wire bytes once per Send, shared by every session without a copy.
+// Each form of the wire bytes is made once per Send, when the first session asks for it, and
+// shared by every session without a copy.
 void MailTransport::PrepareWire() {
-  WireData wire = wholeText_ ? PrepareWireData(mailText_) : PrepareWireData(headers_, body_);
-  eightBit_ = wire.eightBit;
-  wire_ = std::make_shared<const std::string>(std::move(wire.bytes));
+  eightBit_ = HasEightBitText(headers_) || HasEightBitText(body_);
+  wire_.reset();
   sevenBit_.reset();
   sevenBitError_.clear();
 }
 
-// The mail for a session: as it is, or, for a server without 8BITMIME, its 7-bit form (made
-// when the first such server asks for it).
+// The mail for a session: as it is, or, for a server without 8BITMIME, its 7-bit form.
 SmtpMail MailTransport::MailFor(const SmtpSession& session) {
-  SmtpMail mail{reversePath_, {}, wire_, eightBit_, {}};
-  if (!eightBit_ || session.capabilities().eightBitMime) return mail;
-  if (!sevenBit_ && sevenBitError_.empty()) {
-    SevenBitMail converted = ConvertToSevenBit(headers_, body_);
-    sevenBitError_ = converted.error;
-    if (sevenBitError_.empty())
-      sevenBit_ = std::make_shared<const std::string>(PrepareWireData(converted.text).bytes);
+  SmtpMail mail{reversePath_, {}, nullptr, eightBit_, {}};
+  if (eightBit_ && !session.capabilities().eightBitMime) {
+    if (!sevenBit_ && sevenBitError_.empty()) {
+      WireData wire = PrepareSevenBitWireData(headers_, body_, sevenBitError_);
+      if (sevenBitError_.empty())
+        sevenBit_ = std::make_shared<const std::string>(std::move(wire.bytes));
+    }
+    if (sevenBit_) {
+      transcript_.Note("the server offers no 8BITMIME: the 8-bit text goes as quoted-printable");
+      mail.data = sevenBit_;
+      mail.eightBit = false;
+      return mail;
+    }
+    mail.noSevenBit = sevenBitError_;  // the session refuses it: no bytes needed
+    return mail;
   }
-  if (sevenBit_) {
-    transcript_.Note("the server offers no 8BITMIME: the 8-bit text goes as quoted-printable");
-    mail.data = sevenBit_;
-    mail.eightBit = false;
-  } else {
-    mail.noSevenBit = sevenBitError_;
+  if (!wire_) {
+    WireData wire = wholeText_ ? PrepareWireData(mailText_) : PrepareWireData(headers_, body_);
+    wire_ = std::make_shared<const std::string>(std::move(wire.bytes));
   }
+  mail.data = wire_;
   return mail;
 }
 

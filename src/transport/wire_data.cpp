@@ -228,31 +228,18 @@ void AppendQpLine(std::string_view line, std::string& out) {
   }
 }
 
-// The text's bytes as quoted-printable; CR LF (and a lone LF) stay line breaks.
-std::string QuotedPrintable(std::string_view text) {
-  std::string out, line;
-  bool pendingCr = false;
-  ForEachByte(text, [&](char b) {
-    if (pendingCr && b != '\n') line += '\r';
-    pendingCr = b == '\r';
-    if (pendingCr) return;
-    if (b != '\n') {
-      line += b;
-      return;
-    }
-    AppendQpLine(line, out);
-    out += kCrLf;
-    line.clear();
-  });
-  if (pendingCr) line += '\r';
-  AppendQpLine(line, out);
-  return out;
-}
-
+// Writes the converted mail to `out`, or, given a wire writer, through `out` in pieces to it,
+// so that the converted text is never held whole.
 class SevenBitConverter {
  public:
-  explicit SevenBitConverter(std::string& out) : out_(out) {}
+  SevenBitConverter(std::string& out, WireWriter* writer) : out_(out), writer_(writer) {}
   const std::string& error() const { return error_; }
+
+  void Flush() {
+    if (writer_ == nullptr || out_.empty()) return;
+    writer_->Feed(out_);
+    out_.clear();
+  }
 
   void Convert(const Entity& e) {
     if (!error_.empty()) return;
@@ -271,7 +258,9 @@ class SevenBitConverter {
       headers.append(field).append(kCrLf);
     }
     headers += "Content-Transfer-Encoding: quoted-printable";
-    out_.append(headers).append("\r\n\r\n").append(QuotedPrintable(e.body));
+    Put(headers);
+    Put("\r\n\r\n");
+    PutQuotedPrintable(e.body);
   }
 
  private:
@@ -279,22 +268,53 @@ class SevenBitConverter {
     if (error_.empty()) error_ = std::move(why);
   }
 
+  void Put(std::string_view text) {
+    if (writer_ != nullptr && text.size() >= kPiece) {
+      Flush();
+      writer_->Feed(text);
+      return;
+    }
+    out_.append(text);
+    if (out_.size() >= kPiece) Flush();
+  }
+
   void Copy(const Entity& e, std::string_view headers) {
-    out_.append(headers);
-    if (e.separated) out_.append(headers.empty() ? "\r\n" : "\r\n\r\n");
-    out_.append(e.body);
+    Put(headers);
+    if (e.separated) Put(headers.empty() ? "\r\n" : "\r\n\r\n");
+    Put(e.body);
+  }
+
+  // The text's bytes as quoted-printable; CR LF (and a lone LF) stay line breaks.
+  void PutQuotedPrintable(std::string_view text) {
+    std::string line;
+    bool pendingCr = false;
+    ForEachByte(text, [&](char b) {
+      if (pendingCr && b != '\n') line += '\r';
+      pendingCr = b == '\r';
+      if (pendingCr) return;
+      if (b != '\n') {
+        line += b;
+        return;
+      }
+      AppendQpLine(line, out_);
+      out_ += kCrLf;
+      line.clear();
+      if (out_.size() >= kPiece) Flush();
+    });
+    if (pendingCr) line += '\r';
+    AppendQpLine(line, out_);
   }
 
   void Outside(std::string_view text) {
     if (HasEightBitText(text)) return Fail("8-bit characters outside the parts of a multipart entity");
-    out_.append(text);
+    Put(text);
   }
 
   // The delimiter lines "--boundary" and "--boundary--" (RFC 2046 5.1.1) split the body; the
   // CR LF before a delimiter belongs to it.
   void Multipart(const Entity& e, const std::string& boundary) {
-    out_.append(e.headers);
-    if (e.separated) out_.append(e.headers.empty() ? "\r\n" : "\r\n\r\n");
+    Put(e.headers);
+    if (e.separated) Put(e.headers.empty() ? "\r\n" : "\r\n\r\n");
     const std::string_view body = e.body;
     const std::string delimiter = "--" + boundary;
     bool inPart = false, closed = false;
@@ -310,8 +330,8 @@ class SevenBitConverter {
         const std::string_view content = body.substr(partStart, contentEnd - partStart);
         if (inPart) Convert(SplitEntity(content));
         else Outside(content);
-        out_.append(body.substr(contentEnd, lineEnd - contentEnd));
-        if (lineEnd < body.size()) out_.append(kCrLf);
+        Put(body.substr(contentEnd, lineEnd - contentEnd));
+        if (lineEnd < body.size()) Put(kCrLf);
         inPart = true;
         partStart = std::min(lineEnd + 2, body.size());
       }
@@ -322,7 +342,9 @@ class SevenBitConverter {
     else Outside(rest);
   }
 
+  static constexpr std::size_t kPiece = 64 * 1024;
   std::string& out_;
+  WireWriter* writer_;
   std::string error_;
 };
 
@@ -331,11 +353,26 @@ class SevenBitConverter {
 SevenBitMail ConvertToSevenBit(std::string_view headers, std::string_view body) {
   SevenBitMail mail;
   mail.text.reserve(headers.size() + body.size() + body.size() / 4);
-  SevenBitConverter converter(mail.text);
+  SevenBitConverter converter(mail.text, nullptr);
   converter.Convert({headers, body, true});
   mail.error = converter.error();
   if (!mail.error.empty()) mail.text.clear();
   return mail;
+}
+
+WireData PrepareSevenBitWireData(std::string_view headers, std::string_view body,
+                                 std::string& error) {
+  WireData wire;
+  wire.bytes.reserve(headers.size() + body.size() + body.size() / 4);
+  WireWriter writer(wire.bytes);
+  std::string piece;
+  SevenBitConverter converter(piece, &writer);
+  converter.Convert({headers, body, true});
+  converter.Flush();
+  writer.Finish();
+  error = converter.error();
+  if (!error.empty()) wire.bytes = std::string();
+  return wire;
 }
 
 }  // namespace pv

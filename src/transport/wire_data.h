@@ -48,5 +48,9 @@ struct SevenBitMail {
 // `error`: 8-bit characters in a header, in a message/* part, outside the parts of a multipart
 // entity, or in a part encoded binary, quoted-printable or base64.
 SevenBitMail ConvertToSevenBit(std::string_view headers, std::string_view body);
+// PrepareWireData of the converted mail, without holding the converted text whole; `error`
+// as above (the bytes are empty then).
+WireData PrepareSevenBitWireData(std::string_view headers, std::string_view body,
+                                 std::string& error);
 
 }  // namespace pv
