@@ -58,11 +58,16 @@ void RecordFailure(SpoolFile& file, const std::string& served, const GiveUpConte
   file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
 }
 
-std::string FileText(const SpoolFile& file) {
-  std::string text;
-  text.reserve(file.FileHeaders.size() + 4 + file.Body().size());
-  text.append(file.FileHeaders).append("\r\n\r\n").append(file.Body());
-  return text;
+SpoolText FileText(const SpoolFile& file) { return {file.FileHeaders, file.Body()}; }
+
+// Code page 1252 bytes appended to `out`.
+void Append1252(std::string_view text, Bytes& out) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto c = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 1;
+    out += c < 0x80 ? static_cast<char>(c) : Encode1252Char(CodePointAt(text, pos, length));
+    pos += length;
+  }
 }
 
 // The spool file written back under its own name for the next attempt.
@@ -90,6 +95,27 @@ IoError WriteSpoolText(const std::string& path, std::string_view text, const std
   DurableWriteOptions options;
   options.failIfExists = !replace;
   return WriteFileDurably(path, EncodeSpoolText(text, ToLowerAscii(encoding)), options);
+}
+
+SpoolText::operator std::string() const {
+  std::string text;
+  text.reserve(headers.size() + 4 + body.size());
+  text.append(headers).append("\r\n\r\n").append(body);
+  return text;
+}
+
+IoError WriteSpoolText(const std::string& path, const SpoolText& text, const std::string& encoding,
+                       bool replace) {
+  // A file with a byte-order mark is rare: it takes the way through the joined text.
+  if (StartsWithNoCase(encoding, "utf")) return WriteSpoolText(path, std::string(text), encoding, replace);
+  Bytes bytes;
+  bytes.reserve(text.headers.size() + 4 + text.body.size());
+  Append1252(text.headers, bytes);
+  bytes += "\r\n\r\n";
+  Append1252(text.body, bytes);
+  DurableWriteOptions options;
+  options.failIfExists = !replace;
+  return WriteFileDurably(path, bytes, options);
 }
 
 bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol,
