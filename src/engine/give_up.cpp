@@ -107,7 +107,8 @@ SpoolText::operator std::string() const {
 IoError WriteSpoolText(const std::string& path, const SpoolText& text, const std::string& encoding,
                        bool replace) {
   // A file with a byte-order mark is rare: it takes the way through the joined text.
-  if (StartsWithNoCase(encoding, "utf")) return WriteSpoolText(path, std::string(text), encoding, replace);
+  if (StartsWithNoCase(encoding, "utf"))
+    return WriteSpoolText(path, std::string(text), encoding, replace);
   Bytes bytes;
   bytes.reserve(text.headers.size() + 4 + text.body.size());
   Append1252(text.headers, bytes);

@@ -162,7 +162,8 @@ std::vector<std::string_view> HeaderFields(std::string_view headers) {
   for (std::size_t pos = 0; pos <= headers.size();) {
     auto end = headers.find(kCrLf, pos);
     if (end == std::string_view::npos) end = headers.size();
-    const bool more = end + 2 < headers.size() && (headers[end + 2] == ' ' || headers[end + 2] == '\t');
+    const bool more =
+        end + 2 < headers.size() && (headers[end + 2] == ' ' || headers[end + 2] == '\t');
     if (!more) {
       fields.push_back(headers.substr(start, end - start));
       start = end + 2;
@@ -172,10 +173,12 @@ std::vector<std::string_view> HeaderFields(std::string_view headers) {
   return fields;
 }
 
+// Whether the field is named `name` (any case; blanks before the colon allowed).
 bool IsField(std::string_view field, std::string_view name) {
-  return StartsWithNoCase(field, name) && field.size() > name.size() &&
-         (Trim(field.substr(name.size(), field.find(':') - name.size())).empty()) &&
-         field.find(':') != std::string_view::npos;
+  const auto colon = field.find(':');
+  return colon != std::string_view::npos && colon >= name.size() &&
+         StartsWithNoCase(field, name) &&
+         Trim(field.substr(name.size(), colon - name.size())).empty();
 }
 
 // The value of the first field `name`, unfolded, lower case.
@@ -190,8 +193,8 @@ std::string FieldValue(std::string_view headers, std::string_view name) {
   return {};
 }
 
-// The boundary parameter of a Content-Type value (lower case here: only compared as given
-// below, so it is looked up in the original text).
+// The boundary parameter of the Content-Type field, as written (boundaries are compared with
+// their case).
 std::string BoundaryOf(std::string_view headers) {
   for (std::string_view field : HeaderFields(headers)) {
     if (!IsField(field, "content-type")) continue;
@@ -248,7 +251,8 @@ class SevenBitConverter {
     const std::string boundary = BoundaryOf(e.headers);
     if (type.starts_with("multipart/") && !boundary.empty()) return Multipart(e, boundary);
     if (!HasEightBitText(e.body)) return Copy(e, e.headers);
-    if (type.starts_with("message/")) return Fail("8-bit characters in a " + type.substr(0, type.find(';')) + " part");
+    if (type.starts_with("message/"))
+      return Fail("8-bit characters in a " + type.substr(0, type.find(';')) + " part");
     const std::string encoding = FieldValue(e.headers, "content-transfer-encoding");
     if (!encoding.empty() && encoding != "7bit" && encoding != "8bit")
       return Fail("8-bit characters in a part encoded " + encoding);
@@ -306,7 +310,8 @@ class SevenBitConverter {
   }
 
   void Outside(std::string_view text) {
-    if (HasEightBitText(text)) return Fail("8-bit characters outside the parts of a multipart entity");
+    if (HasEightBitText(text))
+      return Fail("8-bit characters outside the parts of a multipart entity");
     Put(text);
   }
 
@@ -323,8 +328,9 @@ class SevenBitConverter {
       auto lineEnd = body.find(kCrLf, lineStart);
       if (lineEnd == std::string_view::npos) lineEnd = body.size();
       const std::string_view line = body.substr(lineStart, lineEnd - lineStart);
-      if (line.starts_with(delimiter) &&
-          Trim(line.substr(delimiter.size()), " \t").find_first_not_of('-') == std::string_view::npos) {
+      const std::string_view after =
+          line.starts_with(delimiter) ? Trim(line.substr(delimiter.size()), " \t") : "x";
+      if (after.find_first_not_of('-') == std::string_view::npos) {
         closed = line.substr(delimiter.size()).starts_with("--");
         const std::size_t contentEnd = lineStart >= 2 ? lineStart - 2 : lineStart;
         const std::string_view content = body.substr(partStart, contentEnd - partStart);

@@ -101,8 +101,8 @@ TEST_F(WireTest, EightBitTextReachesAServerWithoutEightBitMimeAsQuotedPrintable)
                             std::string(100, 'x') + "\r\n.dot\r\n";
   const std::string part = "--b\r\nContent-Type: text/plain; charset=windows-1252\r\n\r\n" +
                            text + "--b--\r\n";
-  ASSERT_TRUE(Send("ok@no8bit.test", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n",
-                   part))
+  ASSERT_TRUE(Send("ok@no8bit.test",
+                   "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n", part))
       << transport_.GetResultProtocol();
   const auto mail = Received("RIG_NO8BIT_MAILDIR");
   ASSERT_TRUE(mail);
@@ -114,7 +114,8 @@ TEST_F(WireTest, EightBitTextReachesAServerWithoutEightBitMimeAsQuotedPrintable)
   const auto start = mail->eml.find(marker);
   ASSERT_NE(start, std::string::npos) << mail->eml;
   const auto end = mail->eml.find("\r\n--b--", start);
-  EXPECT_EQ(DecodeQp(std::string_view(mail->eml).substr(start + marker.size(), end - start - marker.size())),
+  const std::size_t from = start + marker.size();
+  EXPECT_EQ(DecodeQp(std::string_view(mail->eml).substr(from, end - from)),
             bytes.substr(0, bytes.size() - 2));
 
   // The same mail goes as it is, with BODY=8BITMIME, to a server that offers 8BITMIME.

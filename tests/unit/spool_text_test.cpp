@@ -9,7 +9,8 @@ namespace {
 // Written in two pieces, a spool file has the bytes of the joined text, in every encoding a
 // spool file may have been read in; an existing file is kept unless replacing is asked for.
 TEST(SpoolText, TwoPiecesAreWrittenAsTheJoinedText) {
-  const SpoolText text{"Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nX-pvx-Retry: 1", "K\xC3\xB6ln \xE2\x82\xAC\r\n"};
+  const SpoolText text{"Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nX-pvx-Retry: 1",
+                       "K\xC3\xB6ln \xE2\x82\xAC\r\n"};
   test::TempDir dir;
   for (const char* encoding : {"ansi-1031", "ANSI-1031", "utf8", "utf16le", "utf16be"}) {
     SCOPED_TRACE(encoding);
