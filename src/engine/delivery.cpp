@@ -1,6 +1,7 @@
 #include "engine/delivery.h"
 
 #include <exception>
+#include <functional>
 
 #include "engine/comma_list.h"
 #include "engine/server_address.h"
@@ -97,6 +98,8 @@ bool LoadAndDeliver(const std::string& recipients, const std::function<void(Mail
                             "");
     ok = false;
   }
+  // The loaded mail may be views into the caller's text: nothing of it outlives the attempt.
+  c.transport.ResetMail();
   return ok;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 // One delivery attempt of one mail through the mail transport, reported as a result.
-#include <functional>
 #include <string>
 #include <string_view>
 

@@ -60,16 +60,6 @@ void RecordFailure(SpoolFile& file, const std::string& served, const GiveUpConte
 
 SpoolText FileText(const SpoolFile& file) { return {file.FileHeaders, file.Body()}; }
 
-// Code page 1252 bytes appended to `out`.
-void Append1252(std::string_view text, Bytes& out) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto c = static_cast<unsigned char>(text[pos]);
-    std::size_t length = 1;
-    out += c < 0x80 ? static_cast<char>(c) : Encode1252Char(CodePointAt(text, pos, length));
-    pos += length;
-  }
-}
-
 // The spool file written back under its own name for the next attempt.
 bool Reschedule(const SpoolFile& file, const GiveUpContext& context) {
   // A writer may have dropped a new mail under this name meanwhile: it is never replaced.

@@ -28,17 +28,10 @@ std::string Decode1252(std::string_view bytes) {
   return out;
 }
 
-
 Bytes Encode1252(std::string_view text) {
   Bytes out;
   out.reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto b = static_cast<unsigned char>(text[pos]);
-    if (b < 0x80) { out += static_cast<char>(b); ++pos; continue; }
-    std::size_t len = 1;
-    out += Encode1252Char(CodePointAt(text, pos, len));
-    pos += len;
-  }
+  Append1252(text, out);
   return out;
 }
 
@@ -135,6 +128,16 @@ char Encode1252Char(char32_t cp) {
   for (int i = 0; i < 32; ++i)
     if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
   return '?';
+}
+
+void Append1252(std::string_view text, Bytes& out) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if (b < 0x80) { out += static_cast<char>(b); ++pos; continue; }
+    std::size_t len = 1;
+    out += Encode1252Char(CodePointAt(text, pos, len));
+    pos += len;
+  }
 }
 
 const char* IconvNameOf(CodePage codePage) {

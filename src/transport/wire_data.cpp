@@ -81,24 +81,27 @@ class WireWriter {
     line_.clear();
   }
 
-  // Before the last blank within the limit (the blank starts the next line), else CR LF SPACE.
+  // Before the last blank within the limit (the blank starts the next line), else CR LF SPACE;
+  // each piece at most 998 octets, an inserted space included.
   void FoldHeader(std::string_view line) {
-    std::string rest;
-    while (line.size() > kMaxWireLine) {
-      const auto blank = line.find_last_of(" \t", kMaxWireLine);
+    bool spaced = false;  // the piece in hand follows an inserted space
+    while (line.size() + spaced > kMaxWireLine) {
+      const std::size_t room = kMaxWireLine - spaced;
+      const auto blank = line.find_last_of(" \t", room);
       const bool atBlank = blank != std::string_view::npos && blank > 0 &&
                            line.substr(0, blank).find_first_not_of(" \t") != std::string_view::npos;
-      const std::size_t cut = atBlank ? blank : kMaxWireLine;
-      Emit(line.substr(0, cut));
-      rest = (atBlank ? "" : " ") + std::string(line.substr(cut));  // a copy before `rest` changes
-      line = rest;
+      const std::size_t cut = atBlank ? blank : room;
+      Emit(line.substr(0, cut), spaced);
+      spaced = !atBlank;
+      line.remove_prefix(cut);
     }
-    Emit(line);
+    Emit(line, spaced);
   }
 
-  void Emit(std::string_view line) {
-    if (line.starts_with('.')) out_ += '.';
-    out_.append(line).append(kCrLf);
+  void Emit(std::string_view piece, bool spaced) {
+    if (spaced) out_ += ' ';
+    else if (piece.starts_with('.')) out_ += '.';
+    out_.append(piece).append(kCrLf);
   }
 
   std::string& out_;
@@ -249,7 +252,14 @@ class SevenBitConverter {
     if (HasEightBitText(e.headers)) return Fail("8-bit characters in a header");
     const std::string type = FieldValue(e.headers, "content-type");
     const std::string boundary = BoundaryOf(e.headers);
-    if (type.starts_with("multipart/") && !boundary.empty()) return Multipart(e, boundary);
+    if (type.starts_with("multipart/") && !boundary.empty()) {
+      // A bound on the nesting keeps a crafted mail from exhausting the stack.
+      if (depth_ == kMaxDepth) return Fail("multipart entities nested deeper than 64");
+      ++depth_;
+      Multipart(e, boundary);
+      --depth_;
+      return;
+    }
     if (!HasEightBitText(e.body)) return Copy(e, e.headers);
     if (type.starts_with("message/"))
       return Fail("8-bit characters in a " + type.substr(0, type.find(';')) + " part");
@@ -349,6 +359,8 @@ class SevenBitConverter {
   }
 
   static constexpr std::size_t kPiece = 64 * 1024;
+  static constexpr int kMaxDepth = 64;
+  int depth_ = 0;
   std::string& out_;
   WireWriter* writer_;
   std::string error_;
