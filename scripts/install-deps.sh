@@ -19,6 +19,7 @@ test_pkgs=(
 rig_pkgs=(
   dnsmasq-base dnsutils python3-aiosmtpd swaks libnet-ssleay-perl libio-socket-ssl-perl
   dante-server microsocks curl openssl iproute2 postfix
+  time  # /usr/bin/time -v for bench/memory.sh
 )
 
 missing=()

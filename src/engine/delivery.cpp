@@ -1,6 +1,7 @@
 #include "engine/delivery.h"
 
 #include <exception>
+#include <functional>
 
 #include "engine/comma_list.h"
 #include "engine/server_address.h"
@@ -67,9 +68,11 @@ void ConfigureTransport(MailTransport& transport, const SpoolerSettings& setting
                           RelayTlsOf(settings.RelaySecurity));
 }
 
-bool DeliverMail(const std::string& recipients, const std::string& mailText,
-                 std::string& protocol, std::string& served, const DeliveryContext& c,
-                 std::string* refused) {
+namespace {
+
+bool LoadAndDeliver(const std::string& recipients, const std::function<void(MailTransport&)>& load,
+                    std::string& protocol, std::string& served, const DeliveryContext& c,
+                    std::string* refused) {
   protocol.clear();
   served.clear();
   if (refused != nullptr) refused->clear();
@@ -77,7 +80,7 @@ bool DeliverMail(const std::string& recipients, const std::string& mailText,
   try {
     MailTransport& t = c.transport;
     t.ResetMail();
-    t.LoadMail(mailText, c.from, recipients);
+    load(t);
     ConfigureTransport(t, c.settings);
     ok = t.Send(c.settings.SenderHostName);
     protocol = t.GetResultProtocol();
@@ -98,7 +101,27 @@ bool DeliverMail(const std::string& recipients, const std::string& mailText,
                             "");
     ok = false;
   }
+  // The loaded mail may be views into the caller's text: nothing of it outlives the attempt.
+  c.transport.ResetMail();
   return ok;
+}
+
+}  // namespace
+
+bool DeliverMail(const std::string& recipients, const std::string& mailText,
+                 std::string& protocol, std::string& served, const DeliveryContext& c,
+                 std::string* refused) {
+  return LoadAndDeliver(
+      recipients, [&](MailTransport& t) { t.LoadMail(mailText, c.from, recipients); }, protocol,
+      served, c, refused);
+}
+
+bool DeliverMailParts(const std::string& recipients, std::string_view headers,
+                      std::string_view body, std::string& protocol, std::string& served,
+                      const DeliveryContext& c, std::string* refused) {
+  return LoadAndDeliver(
+      recipients, [&](MailTransport& t) { t.LoadMailParts(headers, body, c.from, recipients); },
+      protocol, served, c, refused);
 }
 
 }  // namespace pv

@@ -1,6 +1,7 @@
 #pragma once
 // One delivery attempt of one mail through the mail transport, reported as a result.
 #include <string>
+#include <string_view>
 
 #include "engine/result_reporter.h"
 #include "settings/spooler_settings.h"
@@ -24,6 +25,11 @@ struct DeliveryContext {
 bool DeliverMail(const std::string& recipients, const std::string& mailText,
                  std::string& protocol, std::string& served, const DeliveryContext& context,
                  std::string* refused = nullptr);
+// The same for a mail given as its header block (the headers that are sent, without the empty
+// line after them) and its body, without copying either: both views stay valid meanwhile.
+bool DeliverMailParts(const std::string& recipients, std::string_view headers,
+                      std::string_view body, std::string& protocol, std::string& served,
+                      const DeliveryContext& context, std::string* refused = nullptr);
 
 // The served list of the transport ("address TAB reply", entries separated by character 0) as
 // a comma list of the addresses ("a@x.example, b@y.example").

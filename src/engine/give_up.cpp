@@ -58,12 +58,7 @@ void RecordFailure(SpoolFile& file, const GiveUpContext& context) {
     file.FileHeaders += "\r\nX-pvx-RefusedAddresses: " + file.RefusedAddresses;
 }
 
-std::string FileText(const SpoolFile& file) {
-  std::string text;
-  text.reserve(file.FileHeaders.size() + 4 + file.Body().size());
-  text.append(file.FileHeaders).append("\r\n\r\n").append(file.Body());
-  return text;
-}
+SpoolText FileText(const SpoolFile& file) { return {file.FileHeaders, file.Body()}; }
 
 // Says once that a mail waits under another name than its own.
 void ReportNewName(ResultReporter& reporter, const std::string& from, const SpoolFile& file,
@@ -116,6 +111,28 @@ IoError WriteSpoolText(const std::string& path, std::string_view text, const std
   DurableWriteOptions options;
   options.failIfExists = !replace;
   return WriteFileDurably(path, EncodeSpoolText(text, ToLowerAscii(encoding)), options);
+}
+
+SpoolText::operator std::string() const {
+  std::string text;
+  text.reserve(headers.size() + 4 + body.size());
+  text.append(headers).append("\r\n\r\n").append(body);
+  return text;
+}
+
+IoError WriteSpoolText(const std::string& path, const SpoolText& text, const std::string& encoding,
+                       bool replace) {
+  // A file with a byte-order mark is rare: it takes the way through the joined text.
+  if (StartsWithNoCase(encoding, "utf"))
+    return WriteSpoolText(path, std::string(text), encoding, replace);
+  Bytes bytes;
+  bytes.reserve(text.headers.size() + 4 + text.body.size());
+  Append1252(text.headers, bytes);
+  bytes += "\r\n\r\n";
+  Append1252(text.body, bytes);
+  DurableWriteOptions options;
+  options.failIfExists = !replace;
+  return WriteFileDurably(path, bytes, options);
 }
 
 bool HandleDeliveryFailure(SpoolFile& file, const std::string& protocol, bool giveUpNow,

@@ -77,4 +77,16 @@ bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::s
 IoError WriteSpoolText(const std::string& path, std::string_view text, const std::string& encoding,
                        bool replace);
 
+// A spool file's text as its two pieces, kept headers and body, without a copy of either; as a
+// string (for the rarer writes that need one) they are joined by an empty line.
+struct SpoolText {
+  std::string_view headers;
+  std::string_view body;
+  operator std::string() const;
+};
+
+// The same for text in two pieces: encoded straight into the one buffer that is written.
+IoError WriteSpoolText(const std::string& path, const SpoolText& text, const std::string& encoding,
+                       bool replace);
+
 }  // namespace pv

@@ -156,11 +156,12 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
     return FinishWithoutAttempt(file, ledger, settings, encoding);
   const DeliveryContext context{env_.transport, settings, env_.reporter, file.From, file.Subject,
                                 env_.commandLine};
-  const std::string mailText = MailTextOf(file);
   std::string protocol, served, refused;
+  // The transport reads the send headers and the body where they are: no copy of the mail.
   const bool delivered =
-      env_.deliver ? env_.deliver(file.To, mailText, protocol, served, refused, context)
-                   : DeliverMail(file.To, mailText, protocol, served, context, &refused);
+      env_.deliver ? env_.deliver(file.To, MailTextOf(file), protocol, served, refused, context)
+                   : DeliverMailParts(file.To, file.SendHeaders, file.Body(), protocol, served,
+                                      context, &refused);
   if (delivered && !ledger.AnyRefused()) {
     DeleteFileIfExists(file.WorkingPath);
     return true;

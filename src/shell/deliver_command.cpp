@@ -70,8 +70,9 @@ int DeliverFile(const std::string& path, const std::string& commandLine) {
   MailTransport transport;
   const std::string recipients = RecipientsOf(file);
   std::string protocol, served;
-  const bool ok = DeliverMail(recipients, MailTextOf(file), protocol, served,
-                              {transport, settings, reporter, file.From, file.Subject, commandLine});
+  const bool ok =
+      DeliverMailParts(recipients, file.SendHeaders, file.Body(), protocol, served,
+                       {transport, settings, reporter, file.From, file.Subject, commandLine});
   const int code = DeliveryExitCode(ok, recipients, transport.GetServedRecipients(),
                                     transport.GetRefusedRecipients());
   transport.CloseAllSessions();

@@ -28,23 +28,10 @@ std::string Decode1252(std::string_view bytes) {
   return out;
 }
 
-char Encode1252Char(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
-  return '?';
-}
-
 Bytes Encode1252(std::string_view text) {
   Bytes out;
   out.reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto b = static_cast<unsigned char>(text[pos]);
-    if (b < 0x80) { out += static_cast<char>(b); ++pos; continue; }
-    std::size_t len = 1;
-    out += Encode1252Char(CodePointAt(text, pos, len));
-    pos += len;
-  }
+  Append1252(text, out);
   return out;
 }
 
@@ -135,6 +122,23 @@ constexpr CodesetPage kCodesets[] = {
 };
 
 }  // namespace
+
+char Encode1252Char(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
+  return '?';
+}
+
+void Append1252(std::string_view text, Bytes& out) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if (b < 0x80) { out += static_cast<char>(b); ++pos; continue; }
+    std::size_t len = 1;
+    out += Encode1252Char(CodePointAt(text, pos, len));
+    pos += len;
+  }
+}
 
 const char* IconvNameOf(CodePage codePage) {
   for (const auto& entry : kIconvNames)

@@ -25,6 +25,10 @@ CodePage DefaultCodePage();
 // character. Characters that the code page lacks become "?". True when a known code page
 // produced bytes.
 bool EncodeCodePage(std::string_view text, CodePage codePage, Bytes& out);
+// The code page 1252 byte of one character; "?" for a character the code page lacks.
+char Encode1252Char(char32_t cp);
+// The code page 1252 bytes of the text appended to `out` (so pieces go into one buffer).
+void Append1252(std::string_view text, Bytes& out);
 // Bytes to text. Unknown code pages: 65001 as UTF-8, any other one character per byte.
 // Invalid byte sequences become U+FFFD.
 std::string DecodeCodePage(std::string_view bytes, CodePage codePage);

@@ -6,10 +6,10 @@
 #include <map>
 
 #include "transport/recipients.h"
-#include "support/codepage.h"
 #include "support/text.h"
 #include "transport/dns.h"
 #include "transport/smtp_reply.h"
+#include "transport/wire_data.h"
 
 namespace pv {
 
@@ -176,6 +176,7 @@ bool MailTransport::SpoolToFile(const std::string& path, bool replace) {
 bool MailTransport::ResetMail() {
   composer_.Reset();
   mailText_.clear();
+  headers_ = body_ = {};
   from_.clear();
   recipientList_.clear();
   loaded_ = false;
@@ -185,6 +186,23 @@ bool MailTransport::ResetMail() {
 bool MailTransport::LoadMail(const std::string& mailText, const std::string& from,
                              const std::string& recipients) {
   mailText_ = mailText;
+  const std::string_view text = mailText_;
+  const auto end = text.find("\r\n\r\n");
+  headers_ = text.substr(0, end);
+  body_ = end == std::string_view::npos ? std::string_view() : text.substr(end + 4);
+  wholeText_ = true;
+  from_ = from;
+  recipientList_ = recipients;
+  loaded_ = true;
+  return true;
+}
+
+bool MailTransport::LoadMailParts(std::string_view headers, std::string_view body,
+                                  const std::string& from, const std::string& recipients) {
+  mailText_.clear();
+  headers_ = headers;
+  body_ = body;
+  wholeText_ = false;
   from_ = from;
   recipientList_ = recipients;
   loaded_ = true;
@@ -220,11 +238,39 @@ void MailTransport::SetTimeouts(const TransportTimeouts& timeouts) {
   resolver_.reset();
 }
 
-std::string MailTransport::WireData() const {
-  Bytes bytes;
-  // The mail text is the spool file's text: code page 1252 gives back its bytes exactly.
-  EncodeCodePage(mailText_, kCodePage1252, bytes);
-  return bytes;
+// Each form of the wire bytes is made once per Send, when the first session asks for it, and
+// shared by every session without a copy.
+void MailTransport::PrepareWire() {
+  eightBit_ = HasEightBitText(headers_) || HasEightBitText(body_);
+  wire_.reset();
+  sevenBit_.reset();
+  sevenBitError_.clear();
+}
+
+// The mail for a session: as it is, or, for a server without 8BITMIME, its 7-bit form.
+SmtpMail MailTransport::MailFor(const SmtpSession& session) {
+  SmtpMail mail{reversePath_, {}, nullptr, eightBit_, {}};
+  if (eightBit_ && !session.capabilities().eightBitMime) {
+    if (!sevenBit_ && sevenBitError_.empty()) {
+      WireData wire = PrepareSevenBitWireData(headers_, body_, sevenBitError_);
+      if (sevenBitError_.empty())
+        sevenBit_ = std::make_shared<const std::string>(std::move(wire.bytes));
+    }
+    if (sevenBit_) {
+      transcript_.Note("the server offers no 8BITMIME: the 8-bit text goes as quoted-printable");
+      mail.data = sevenBit_;
+      mail.eightBit = false;
+      return mail;
+    }
+    mail.noSevenBit = sevenBitError_;  // the session refuses it: no bytes needed
+    return mail;
+  }
+  if (!wire_) {
+    WireData wire = wholeText_ ? PrepareWireData(mailText_) : PrepareWireData(headers_, body_);
+    wire_ = std::make_shared<const std::string>(std::move(wire.bytes));
+  }
+  mail.data = wire_;
+  return mail;
 }
 
 void MailTransport::Settle(Recipient& r, RecipientOutcome outcome, const std::string& reply,
@@ -272,16 +318,21 @@ SmtpSession::Action StartTls(SessionDriver& d) {
   return d.session.OnTlsEstablished(d.connection.tlsDescription());
 }
 
+NetError WriteAction(SessionDriver& d, const SmtpSession::Action& action) {
+  if (!action.bytes.empty())
+    if (NetError e = d.connection.Write(action.bytes, d.writeTimeout)) return e;
+  if (action.data && !action.data->empty()) return d.connection.Write(*action.data, d.writeTimeout);
+  return {};
+}
+
 // Does what the session asks until it is ready for a mail or over.
 SmtpSession::Action Drive(SessionDriver& d, SmtpSession::Action action) {
   for (;;) {
     switch (action.kind) {
       case SmtpSession::ActionKind::Send:
-        if (!action.bytes.empty()) {
-          if (const NetError e = d.connection.Write(action.bytes, d.writeTimeout)) {
-            action = d.session.OnConnectionLost(e.text);
-            break;
-          }
+        if (const NetError e = WriteAction(d, action)) {
+          action = d.session.OnConnectionLost(e.text);
+          break;
         }
         action = ReadNext(d);
         break;
@@ -320,9 +371,9 @@ bool MailTransport::Send(const std::string& senderHostName) {
     transcript_.Note(resultMessage_);
     return false;
   }
-  const bool returnMail = IsReturnMail(mailText_);
+  const bool returnMail = IsReturnMail(headers_);
   reversePath_ = returnMail ? "" : ExtractMailbox(from_);
-  wireData_ = WireData();
+  PrepareWire();
   if (!returnMail && reversePath_.empty()) {
     for (Recipient& r : recipients_)
       if (r.outcome == RecipientOutcome::Pending)
@@ -332,6 +383,8 @@ bool MailTransport::Send(const std::string& senderHostName) {
   if (returnMail) transcript_.Note("return mail: sent with the null reverse path MAIL FROM:<>");
   const std::string heloName = ValidHeloName(senderHostName);
   for (const Route& route : BuildRoutes()) DeliverRoute(route, heloName);
+  wire_.reset();  // the sessions hold no reference between mails
+  sevenBit_.reset();
   FinishResults();
   return std::all_of(recipients_.begin(), recipients_.end(), [](const Recipient& r) {
     return r.outcome == RecipientOutcome::Served;
@@ -485,7 +538,7 @@ SessionDriver MailTransport::DriverFor(CachedSession& cached, TlsMode mode) cons
 // session): nothing is settled then.
 bool MailTransport::RunMail(CachedSession& cached, const Route& route, TlsMode mode,
                             bool reused) {
-  SmtpMail mail{reversePath_, {}, wireData_};
+  SmtpMail mail = MailFor(*cached.session);
   std::vector<std::size_t> members;
   for (std::size_t i : route.members)
     if (recipients_[i].outcome == RecipientOutcome::Pending) {

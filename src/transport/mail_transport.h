@@ -67,6 +67,10 @@ class MailTransport {
   // recipients as a comma list.
   bool LoadMail(const std::string& mailText, const std::string& from,
                 const std::string& recipients);
+  // The same without a copy: the header block (without the empty line after it) and the body
+  // are views that must stay valid until Send returns.
+  bool LoadMailParts(std::string_view headers, std::string_view body, const std::string& from,
+                     const std::string& recipients);
 
   // ---- Configuration ----
   void SetDnsServers(const std::string& servers);
@@ -132,15 +136,24 @@ class MailTransport {
   void KeepSession(std::unique_ptr<CachedSession> cached);
   void QuitSession(CachedSession& cached);
   void FinishResults();
-  std::string WireData() const;
+  void PrepareWire();
+  SmtpMail MailFor(const SmtpSession& session);
 
   MailComposer composer_;
-  std::string mailText_;
+  std::string mailText_;     // the copy LoadMail keeps
+  std::string_view headers_;  // the loaded mail's header block and body
+  std::string_view body_;
+  bool wholeText_ = false;   // loaded as one text: its header block ends at the first empty line
   std::string from_;
   std::string recipientList_;
   bool loaded_ = false;
   std::string reversePath_;  // of the current Send
-  std::string wireData_;     // of the current Send
+  // Of the current Send: the wire bytes, and their 7-bit form once a server without 8BITMIME
+  // asked for it (or why there is none).
+  WireBytes wire_;
+  bool eightBit_ = false;
+  WireBytes sevenBit_;
+  std::string sevenBitError_;
 
   std::string dnsServers_;
   ProxySettings proxy_;

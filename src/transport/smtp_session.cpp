@@ -18,11 +18,6 @@ bool IsSafeAddress(std::string_view address) {
   });
 }
 
-bool HasEightBitByte(std::string_view data) {
-  return std::any_of(data.begin(), data.end(),
-                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
 SmtpSession::Action Closed() { return {SmtpSession::ActionKind::Close, {}}; }
 
 std::string Duration(std::chrono::milliseconds span) {
@@ -38,27 +33,6 @@ RecipientOutcome OutcomeOfReply(int code) {
     case 5: return RecipientOutcome::Permanent;
     default: return RecipientOutcome::Temporary;
   }
-}
-
-std::string PrepareDataForWire(std::string_view data) {
-  std::string wire;
-  wire.reserve(data.size() + data.size() / 32 + 5);
-  bool lineStart = true;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const char c = data[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
-      wire += "\r\n";
-      lineStart = true;
-      continue;
-    }
-    if (lineStart && c == '.') wire += '.';
-    wire += c;
-    lineStart = false;
-  }
-  if (!lineStart) wire += "\r\n";
-  wire += ".\r\n";
-  return wire;
 }
 
 SmtpSession::SmtpSession(SmtpSessionOptions options, Transcript& transcript)
@@ -266,7 +240,8 @@ SmtpSession::Action SmtpSession::StartMail(SmtpMail mail) {
     unsent_.push_back({CommandKind::Rcpt, i, "RCPT TO:<" + address + ">"});
   }
   if (unsent_.empty()) return BecomeReady();
-  wireData_ = PrepareDataForWire(mail.data);
+  if (mail.eightBit && !capabilities_.eightBitMime) return RefuseEightBit(mail);
+  wireData_ = mail.data ? mail.data : std::make_shared<const std::string>(".\r\n");
   unsent_.push_front({CommandKind::Mail, 0, MailCommand(mail)});
   if (mailSent_) unsent_.push_front({CommandKind::Rset, 0, "RSET"});
   mailSent_ = true;
@@ -276,8 +251,9 @@ SmtpSession::Action SmtpSession::StartMail(SmtpMail mail) {
 
 std::string SmtpSession::MailCommand(const SmtpMail& mail) const {
   std::string line = "MAIL FROM:<" + mail.reversePath + ">";
-  if (capabilities_.size) line += " SIZE=" + std::to_string(wireData_.size());
-  if (capabilities_.eightBitMime && HasEightBitByte(mail.data)) line += " BODY=8BITMIME";
+  if (capabilities_.size && wireData_)
+    line += " SIZE=" + std::to_string(wireData_->size());
+  if (mail.eightBit) line += " BODY=8BITMIME";
   return line;
 }
 
@@ -295,6 +271,19 @@ SmtpSession::Action SmtpSession::RefuseMail(const SmtpMail& mail) {
     recipients_.push_back({address, RecipientOutcome::Temporary, why});
   accepted_.assign(recipients_.size(), false);
   return action;
+}
+
+// An 8-bit mail for a server without 8BITMIME that could not be made 7-bit: no command goes
+// out, and every recipient that could have been tried fails with the one reply for that.
+SmtpSession::Action SmtpSession::RefuseEightBit(const SmtpMail& mail) {
+  const std::string why = mail.noSevenBit.empty() ? "it has no 7-bit form" : mail.noSevenBit;
+  const std::string reply = std::to_string(kConversionImpossibleCode) +
+                            " 5.6.3 Conversion required but not supported: the server offers no "
+                            "8BITMIME and the mail cannot be sent in 7 bit (" + why + ")";
+  transcript_.Note(reply);
+  unsent_.clear();
+  SettlePending(OutcomeOfReply(kConversionImpossibleCode), reply);
+  return BecomeReady();
 }
 
 SmtpSession::Action SmtpSession::SendQueued() {
@@ -350,9 +339,9 @@ SmtpSession::Action SmtpSession::OnDataReply(const SmtpReply& reply) {
     return BecomeReady();
   }
   state_ = State::MessageData;
-  transcript_.Note(std::to_string(wireData_.size()) + " bytes of message data");
-  Action action{ActionKind::Send, std::move(wireData_)};
-  wireData_.clear();
+  transcript_.Note(std::to_string(wireData_ ? wireData_->size() : 0) + " bytes of message data");
+  Action action{ActionKind::Send, {}, std::move(wireData_)};
+  wireData_.reset();
   return action;
 }
 
@@ -379,7 +368,7 @@ SmtpSession::Action SmtpSession::SendSecret(State next, const std::string& line,
 
 SmtpSession::Action SmtpSession::BecomeReady() {
   state_ = State::Ready;
-  wireData_.clear();
+  wireData_.reset();
   return {ActionKind::Ready, {}};
 }
 
@@ -389,7 +378,7 @@ SmtpSession::Action SmtpSession::Fail(SessionFailure failure, const std::string&
   SettlePending(RecipientOutcome::Temporary, text);
   expected_.clear();
   unsent_.clear();
-  wireData_.clear();
+  wireData_.reset();
   if (quit) return Send(State::Quit, "QUIT");
   state_ = State::Over;
   return Closed();

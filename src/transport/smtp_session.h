@@ -15,6 +15,7 @@
 
 #include "transport/smtp_reply.h"
 #include "transport/transcript.h"
+#include "transport/wire_data.h"
 
 namespace pv {
 
@@ -53,8 +54,14 @@ struct SmtpSessionOptions {
 struct SmtpMail {
   std::string reversePath;              // "" is the null reverse path: MAIL FROM:<>
   std::vector<std::string> recipients;  // validated mailboxes: no CR, LF, "<" or ">"
-  std::string data;                     // the message as bytes; line ends are mended on the wire
+  WireBytes data;                       // as PrepareWireData made it, the final dot included
+  bool eightBit = false;  // data holds 8-bit bytes: only for a server that offers 8BITMIME
+  std::string noSevenBit = {};  // why the mail has no 7-bit form, for a server without 8BITMIME
 };
+
+// The reply that settles the recipients of an 8-bit mail that a server without 8BITMIME
+// cannot take (RFC 6152, RFC 3463 5.6.3).
+inline constexpr int kConversionImpossibleCode = 554;
 
 struct SmtpRecipientResult {
   std::string address;
@@ -62,14 +69,10 @@ struct SmtpRecipientResult {
   std::string reply;  // the reply that settled it ("550 5.1.1 No such user"), or what went wrong
 };
 
-// The message as it goes after DATA: every line end CR LF (a lone CR or LF becomes CR LF), a
-// line that starts with "." gets a second one, and CR LF "." CR LF at the end.
-std::string PrepareDataForWire(std::string_view data);
-
 class SmtpSession {
  public:
   enum class ActionKind {
-    Send,      // write `bytes`, then read the next reply
+    Send,      // write `bytes` (and then `data`, when set), then read the next reply
     StartTls,  // do the TLS handshake now, then call OnTlsEstablished or OnTlsFailed
     Ready,     // idle: StartMail or Quit
     Close,     // close the connection: the session is over
@@ -77,6 +80,7 @@ class SmtpSession {
   struct Action {
     ActionKind kind = ActionKind::Close;
     std::string bytes;
+    WireBytes data = nullptr;  // the message data, shared with its holder, never copied
   };
 
   SmtpSession(SmtpSessionOptions options, Transcript& transcript);
@@ -162,6 +166,7 @@ class SmtpSession {
   // `quit` QUIT goes first, otherwise the connection closes at once.
   Action Fail(SessionFailure failure, const std::string& text, bool quit);
   Action RefuseMail(const SmtpMail& mail);
+  Action RefuseEightBit(const SmtpMail& mail);
   std::string MailCommand(const SmtpMail& mail) const;
   void SettlePending(RecipientOutcome outcome, const std::string& text);
   void Record(const SmtpReply& reply);
@@ -179,7 +184,7 @@ class SmtpSession {
   State state_ = State::Greeting;
   std::deque<Command> unsent_;    // envelope commands not yet written (no PIPELINING)
   std::deque<Command> expected_;  // commands written whose replies are awaited, in order
-  std::string wireData_;          // the current mail as PrepareDataForWire made it
+  WireBytes wireData_;            // the current mail's data
   bool mailRefused_ = false;      // MAIL was refused: the RCPT replies still due are ignored
   bool mailSent_ = false;         // a MAIL went out before: the next mail starts with RSET
   int repliesSinceMail_ = 0;

@@ -48,6 +48,20 @@ SmtpSessionOptions Options(TlsMode tls, std::string user = "", std::string passw
   return {"client.example", tls, std::move(user), std::move(password), 300s, 600s};
 }
 
+// A mail given as text; its wire bytes as the transport prepares them.
+struct TestMail {
+  std::string reversePath;
+  std::vector<std::string> recipients;
+  std::string text;
+  std::string noSevenBit = {};
+
+  SmtpMail Prepared() const {
+    WireData wire = PrepareWireData(text);
+    return {reversePath, recipients, std::make_shared<const std::string>(std::move(wire.bytes)),
+            wire.eightBit, noSevenBit};
+  }
+};
+
 const char* OutcomeName(RecipientOutcome outcome) {
   static const char* const kNames[] = {"Pending", "Served", "Temporary", "Permanent"};
   return kNames[static_cast<int>(outcome)];
@@ -55,7 +69,7 @@ const char* OutcomeName(RecipientOutcome outcome) {
 
 class Dialogue {
  public:
-  explicit Dialogue(SmtpSessionOptions options, std::vector<SmtpMail> mails = {})
+  explicit Dialogue(SmtpSessionOptions options, std::vector<TestMail> mails = {})
       : session(std::move(options), transcript), mails_(std::move(mails)) {}
 
   // Plays the server lines and driver events of `script`; returns the dialogue as it went.
@@ -87,7 +101,7 @@ class Dialogue {
 
  private:
   SmtpSession::Action Event(const std::string& event) {
-    if (event == "mail") return session.StartMail(mails_.at(nextMail_++));
+    if (event == "mail") return session.StartMail(mails_.at(nextMail_++).Prepared());
     if (event == "quit") return session.Quit();
     if (event == "tls ok") return session.OnTlsEstablished("TLSv1.3 TLS_AES_256_GCM_SHA384");
     if (event == "tls failed") return session.OnTlsFailed("handshake failure");
@@ -118,7 +132,7 @@ class Dialogue {
     last_ = action.kind;
     if (action.kind != SmtpSession::ActionKind::Send)
       return played_.push_back(kActions[static_cast<int>(action.kind)]);
-    const std::string& bytes = action.bytes;
+    const std::string bytes = action.bytes + (action.data ? *action.data : std::string());
     if (!bytes.empty() && !bytes.ends_with("\r\n")) played_.push_back("! unterminated write");
     const char* prefix = "C: ";
     for (std::size_t pos = 0; pos < bytes.size(); prefix = "C+ ") {
@@ -129,7 +143,7 @@ class Dialogue {
   }
 
   SmtpReplyReader reader_;
-  std::vector<SmtpMail> mails_;
+  std::vector<TestMail> mails_;
   std::size_t nextMail_ = 0;
   SmtpSession::ActionKind last_ = SmtpSession::ActionKind::Send;
   Script played_;
@@ -185,7 +199,7 @@ TEST(SmtpSession, EndsWhenTheServerTakesNoMail) {
 }
 
 TEST(SmtpSession, FallsBackToHeloAndSendsOneCommandPerWrite) {
-  const SmtpMail mail{"s@example.org", {"a@example.net", "b@example.net"}, "x"};
+  const TestMail mail{"s@example.org", {"a@example.net", "b@example.net"}, "x"};
   Dialogue d(Options(TlsMode::Opportunistic), {mail, mail});
   const Script script = {
       "S: 220 mx",
@@ -385,7 +399,7 @@ TEST(SmtpSession, PipelinedMailsWithSizeBodyAndTranscript) {
   const Script rest = {
       "S: 250 Queued", "< ready",
       "> mail",
-      "C: RSET", "C+ MAIL FROM:<> SIZE=12 BODY=8BITMIME", "C+ RCPT TO:<b@example.net>",
+      "C: RSET", "C+ MAIL FROM:<> SIZE=10 BODY=8BITMIME", "C+ RCPT TO:<b@example.net>",
       "S: 250 Reset", "S: 250 Ok", "S: 550 5.1.1 No such user",
       "C: RSET", "S: 250 Ok",
       "< ready",
@@ -429,26 +443,42 @@ TEST(SmtpSession, UnsafeAddressesNeverReachACommand) {
   EXPECT_EQ(d.Outcomes(), "ok@example.net Permanent invalid reverse path\n");
 }
 
-TEST(SmtpSession, PrepareDataForWire) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ".\r\n"},
-      {"a\nb\rc\r\n", "a\r\nb\r\nc\r\n.\r\n"},
-      {"\r\r\n\n", "\r\n\r\n\r\n.\r\n"},
-      {".a\n.b", "..a\r\n..b\r\n.\r\n"},
-      {"x\r\n.\r\n", "x\r\n..\r\n.\r\n"},  // a terminator inside the data is stuffed
-      {"\r\n.\r", "\r\n..\r\n.\r\n"},
-      {std::string("a\0b", 3), std::string("a\0b\r\n.\r\n", 8)},
+// An 8-bit mail and a server without 8BITMIME: the transport gives the 7-bit form; when there
+// is none, no command goes out and every recipient fails for good with 5.6.3.
+TEST(SmtpSession, EightBitMailAndAServerWithoutEightBitMime) {
+  const std::string eightBit = "Subject: x\r\n\r\nGr\xC3\xBC\xC3\x9F" "e\r\n";
+  Dialogue d(Options(TlsMode::Off),
+             {{"s@example.org", {"a@example.net", "bad>@example.net"}, eightBit,
+               "8-bit characters in a header"},
+              {"s@example.org", {"a@example.net"}, "Subject: x\r\n\r\nGr=FC=DFe\r\n"}});
+  const Script first = Opening({"PIPELINING", "SIZE 0"}) + Script{"> mail", "< ready"};
+  EXPECT_EQ(d.Play(first), Lines(first));
+  EXPECT_EQ(d.Outcomes(),
+            "a@example.net Permanent 554 5.6.3 Conversion required but not supported: the server "
+            "offers no 8BITMIME and the mail cannot be sent in 7 bit (8-bit characters in a "
+            "header)\nbad>@example.net Permanent invalid address\n");
+  const Script script = {
+      "> mail",
+      "C: MAIL FROM:<s@example.org> SIZE=28", "C+ RCPT TO:<a@example.net>",
+      "S: 250 Ok", "S: 250 Ok", "C: DATA", "S: 354 Go",
+      "C: Subject: x", "C+ ", "C+ Gr=FC=DFe", "C+ .",
+      "S: 250 Queued", "< ready",
   };
-  for (const auto& [data, wire] : cases) EXPECT_EQ(PrepareDataForWire(data), wire) << data;
+  EXPECT_EQ(d.Play(script), Lines(script));
+  EXPECT_TRUE(Contains(d.transcript, "* 554 5.6.3 Conversion required but not supported"));
 }
 
-TEST(SmtpSession, PrepareDataForWireTakesLargeMailsInLinearTime) {
-  // 8 MB of "\n." lines: a quadratic rewrite would take hours here.
-  std::string data;
-  for (int i = 0; i < 4 * 1024 * 1024; ++i) data += "\n.";
-  const std::string wire = PrepareDataForWire(data);
-  EXPECT_EQ(wire.size(), data.size() / 2 * 4 + 2 + 3);
-  EXPECT_TRUE(wire.ends_with("\r\n..\r\n.\r\n"));
+TEST(SmtpSession, EightBitMailGoesRawWithBodyEightBitMime) {
+  Dialogue d(Options(TlsMode::Off),
+             {{"s@example.org", {"a@example.net"}, "Subject: x\r\n\r\n\xC3\xA4\r\n"}});
+  const Script script = Opening({"8BITMIME"}) + Script{
+      "> mail",
+      "C: MAIL FROM:<s@example.org> BODY=8BITMIME", "S: 250 Ok",
+      "C: RCPT TO:<a@example.net>", "S: 250 Ok", "C: DATA", "S: 354 Go",
+      "C: Subject: x", "C+ ", "C+ \xE4", "C+ .",
+      "S: 250 Queued", "< ready",
+  };
+  EXPECT_EQ(d.Play(script), Lines(script));
 }
 
 }  // namespace
@@ -460,7 +490,7 @@ namespace {
 // A session kept open between mails that the server has closed meanwhile never carried the
 // next mail; once the server has answered anything about it, it may have.
 TEST(SmtpSession, TellsWhetherTheServerAnsweredAboutTheMail) {
-  const SmtpMail mail{"a@example.org", {"b@example.net"}, "x\r\n"};
+  const TestMail mail{"a@example.org", {"b@example.net"}, "x\r\n"};
   const Script opening = Opening({"PIPELINING"});
   const struct {
     Script script;
