@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "rig_env.h"
 #include "support/unique_fd.h"
 
@@ -126,6 +128,20 @@ inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environme
   return rc == 0 ? pid : -1;
 }
 
+// The exit code of a ThreadSanitizer build's program that found a data race or a lock-order
+// inversion (cmake/tsan/default_options.cpp): it ends at once, the report is in its output.
+inline constexpr int kSanitizerExitCode = 66;
+
+inline int ExitCodeOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A child that ended with a sanitizer report fails the test that started it.
+inline void ExpectNoSanitizerReport(std::optional<int> code, const std::string& outputPath) {
+  EXPECT_NE(code, std::optional<int>(kSanitizerExitCode))
+      << "the program ended with a sanitizer report:\n" << ReadWholeFile(outputPath);
+}
+
 // Waits for pid to end, at most timeout: its exit code (128 + signal when a signal ended it),
 // or nothing while it still runs.
 inline std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds timeout) {
@@ -134,7 +150,7 @@ inline std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds timeo
       [&] {
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) != pid) return false;
-        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        code = ExitCodeOf(status);
         return true;
       },
       timeout);
@@ -157,6 +173,7 @@ inline CommandResult RunPostvane(const std::vector<std::string>& args, const Env
   if (pid < 0) return result;
   if (const auto code = WaitForExit(pid, timeout)) {
     result.exitCode = *code;
+    ExpectNoSanitizerReport(code, outputPath);
   } else {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -195,14 +212,20 @@ class SpoolerProcess {
     if (!running()) return std::nullopt;
     const std::optional<int> code = WaitForExit(pid_, timeout);
     if (code) pid_ = -1;
+    ExpectNoSanitizerReport(code, OutputPath());
     return code;
   }
 
-  // SIGKILL, then reaps it.
+  // SIGKILL, then reaps it; a run that had already ended with a sanitizer report fails.
   void Kill() {
     if (!running()) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      ExpectNoSanitizerReport(ExitCodeOf(status), OutputPath());
+    } else {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
     pid_ = -1;
   }
 
