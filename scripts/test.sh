@@ -25,7 +25,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/sanitize "" -DCMAKE_BUILD_TYPE=Debug -DPOSTVANE_SANITIZE=ON
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-# The programs carry their options (halt_on_error, exit code 66, the suppressions for Qt's own
-# libraries: cmake/tsan/); an end-to-end test fails when the spooler it ran ended with 66.
+# The programs carry their options (halt_on_error, exit code 86, which no program uses itself,
+# the suppressions for Qt's own libraries: cmake/tsan/); an end-to-end test fails when the
+# spooler it ran ended with 86.
 echo "== ThreadSanitizer build, the tests that start threads"
 run_suite build/tsan "-L threads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTVANE_TSAN=ON

@@ -130,7 +130,7 @@ inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environme
 
 // The exit code of a ThreadSanitizer build's program that found a data race or a lock-order
 // inversion (cmake/tsan/default_options.cpp): it ends at once, the report is in its output.
-inline constexpr int kSanitizerExitCode = 66;
+inline constexpr int kSanitizerExitCode = 86;
 
 inline int ExitCodeOf(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
