@@ -17,14 +17,20 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kFold = "\r\n\t";
 
-std::string WithoutTabs(std::string_view text) {
+// Tabs are dropped. The lines are split at CR LF; a CR or LF of its own inside a line becomes
+// a blank, so a value never carries a line break that would end the header block when written.
+std::string WithoutTabsAndBreaks(std::string_view text) {
   std::string out;
-  for (char c : text)
-    if (c != '\t') out += c;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') out += ' ';
+    else if (c != '\t') out += c;
+  }
   return out;
 }
 
-std::string Piece(std::string_view text) { return std::string(Trim(WithoutTabs(text), " ")); }
+std::string Piece(std::string_view text) {
+  return std::string(Trim(WithoutTabsAndBreaks(text), " "));
+}
 
 // Applies `encode` to each folded line of a value and keeps the folding.
 std::string EncodeFolded(std::string_view value,

@@ -49,6 +49,10 @@ TEST(SpoolFile, SendAfterAndOddShapes) {
   const SpoolFile g = Parse("Mime-Version: 1.0\r\nTo: t@x");
   EXPECT_EQ(g.MimeVersion, "1.0");
   EXPECT_EQ(g.Body(), "Mime-Version: 1.0\r\nTo: t@x");
+  // A CR or LF of its own never breaks the header list that a rewrite writes back.
+  const SpoolFile h = Parse("Subject: a\n\nb\r\nX-pvx-Retry: 2\r\nX-Other: c\r\r\n\r\nbody");
+  EXPECT_EQ(h.Subject, "a  b");
+  EXPECT_EQ(h.FileHeaders, "Subject: a  b\r\nX-Other: c");
 }
 
 TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
