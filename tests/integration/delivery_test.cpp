@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "rig_env.h"
-#include "transport/mail_transport.h"
+#include "rig_transport.h"
 
 namespace pv {
 namespace {
@@ -22,13 +21,7 @@ class DeliveryTest : public ::testing::Test {
     ASSERT_TRUE(rig_.ok()) << rig_.error();
     // The rig's certificate is its own CA: verified TLS trusts it through OpenSSL's default paths.
     ::setenv("SSL_CERT_FILE", rig_.Str("RIG_TLS_CERT").c_str(), 1);
-    transport_.SetDnsServers(rig_.Str("RIG_DNS_SERVER"));
-    TransportTimeouts timeouts;
-    timeouts.connect = std::chrono::seconds(5);
-    timeouts.reply = std::chrono::seconds(15);
-    timeouts.finalReply = std::chrono::seconds(15);
-    timeouts.dns = std::chrono::seconds(5);
-    transport_.SetTimeouts(timeouts);
+    test::UseRig(transport_, rig_);
   }
   void TearDown() override { transport_.CloseAllSessions(); }
 

@@ -8,8 +8,7 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "rig_env.h"
-#include "transport/mail_transport.h"
+#include "rig_transport.h"
 
 namespace pv {
 namespace {
@@ -22,13 +21,7 @@ class WireTest : public ::testing::Test {
   void SetUp() override {
     rig_ = RigEnv::Load();
     ASSERT_TRUE(rig_.ok()) << rig_.error();
-    transport_.SetDnsServers(rig_.Str("RIG_DNS_SERVER"));
-    TransportTimeouts timeouts;
-    timeouts.connect = std::chrono::seconds(5);
-    timeouts.reply = std::chrono::seconds(15);
-    timeouts.finalReply = std::chrono::seconds(15);
-    timeouts.dns = std::chrono::seconds(5);
-    transport_.SetTimeouts(timeouts);
+    test::UseRig(transport_, rig_);
   }
   void TearDown() override { transport_.CloseAllSessions(); }
 
