@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 # Build toolchain and libraries.
 build_pkgs=(
   build-essential cmake pkg-config ninja-build
-  qt6-base-dev libc-ares-dev libssl-dev libsystemd-dev
+  qt6-base-dev libc-ares-dev libssl-dev
 )
 # Unit tests (systemd only for `systemd-analyze verify` of the unit file; it is not started).
 test_pkgs=(
