@@ -11,29 +11,15 @@
 
 #include "transport/connection.h"
 #include "transport/mail_composer.h"
+#include "transport/result_condition.h"
+#include "transport/route_plan.h"
+#include "transport/session_cache.h"
 #include "transport/smtp_session.h"
 #include "transport/transcript.h"
 
 namespace pv {
 
 class DnsResolver;
-struct SessionDriver;
-
-// The kind of the last failure (GetResultCondition).
-enum ResultCondition : std::int32_t {
-  kConditionNone = 0,              // every recipient served
-  kConditionRecipientTemporary = 1,  // a server answered 4xx
-  kConditionRecipientPermanent = 2,  // a server answered 5xx
-  kConditionDnsTemporary = 3,      // SERVFAIL, timeout, no answer
-  kConditionDnsPermanent = 4,      // no such domain, or a null MX
-  kConditionConnection = 5,        // no server could be reached, or the connection broke
-  kConditionProxy = 6,             // the SOCKS proxy refused or failed
-  kConditionTls = 7,               // TLS required but not possible
-  kConditionAuth = 8,              // the relay refused the login
-  kConditionProtocol = 9,          // a server broke the protocol or did not answer in time
-  kConditionInvalidAddress = 10,   // a recipient or the sender is not a valid address
-  kConditionNoMail = 11,           // nothing to send: no mail loaded, or no recipient
-};
 
 struct TransportTimeouts {
   std::chrono::milliseconds connect{std::chrono::seconds(30)};
@@ -42,8 +28,6 @@ struct TransportTimeouts {
   std::chrono::milliseconds dns{std::chrono::seconds(15)};
   std::chrono::milliseconds sessionIdle{std::chrono::seconds(5)};
 };
-
-enum class RelayTls { Auto, StartTls, Tls, None };
 
 class MailTransport {
  public:
@@ -105,8 +89,6 @@ class MailTransport {
 
  private:
   struct Recipient;
-  struct Route;
-  struct CachedSession;
 
   bool ComposerResult(bool ok);
   DnsResolver& Resolver();
@@ -115,26 +97,13 @@ class MailTransport {
   void SettlePending(const Route& route, RecipientOutcome outcome, const std::string& reply,
                      std::int32_t condition);
   std::vector<Route> BuildRoutes() const;
-  bool RouteHosts(const Route& route, DnsResolver& resolver,
-                  std::vector<std::pair<std::string, std::uint16_t>>& hosts);
-  std::vector<std::string> HostAddresses(const std::string& host, bool relay,
-                                         DnsResolver& resolver, std::string& error);
   void DeliverRoute(const Route& route, const std::string& heloName);
-  bool DeliverToAddress(const Route& route, const std::string& address, std::uint16_t port,
-                        const std::string& tlsName, const std::string& heloName,
-                        std::string& lastError, std::int32_t& lastCondition);
-  std::string SessionKey(const std::string& address, std::uint16_t port, TlsMode mode,
-                         const std::string& heloName, bool relay) const;
-  std::unique_ptr<CachedSession> OpenSession(const std::string& address, std::uint16_t port,
-                                             const std::string& tlsName,
-                                             const SmtpSessionOptions& options,
-                                             std::string& lastError,
-                                             std::int32_t& lastCondition);
-  SessionDriver DriverFor(CachedSession& cached, TlsMode mode) const;
-  bool RunMail(CachedSession& cached, const Route& route, TlsMode mode, bool reused);
-  std::unique_ptr<CachedSession> TakeCachedSession(const std::string& key);
-  void KeepSession(std::unique_ptr<CachedSession> cached);
-  void QuitSession(CachedSession& cached);
+  SessionAttempt DeliverToAddress(const Route& route, const std::string& address,
+                                  std::uint16_t port, const std::string& tlsName,
+                                  const std::string& heloName);
+  std::unique_ptr<Connection> Connect(const std::string& address, std::uint16_t port,
+                                      NetError& error);
+  bool RunRouteMail(LiveSession& live, const Route& route, bool reused);
   void FinishResults();
   void PrepareWire();
   SmtpMail MailFor(const SmtpSession& session);
@@ -157,10 +126,7 @@ class MailTransport {
 
   std::string dnsServers_;
   ProxySettings proxy_;
-  std::string relayHost_;
-  std::string relayUser_;
-  std::string relayPassword_;
-  RelayTls relayTls_ = RelayTls::Auto;
+  RelaySettings relay_;
   TransportTimeouts timeouts_;
 
   Transcript transcript_;
@@ -169,7 +135,7 @@ class MailTransport {
   std::string refused_;
   std::string resultMessage_;
   std::int32_t resultCondition_ = kConditionNone;
-  std::vector<std::unique_ptr<CachedSession>> sessions_;
+  SessionCache sessions_;
   std::unique_ptr<DnsResolver> resolver_;
 };
 

@@ -1,0 +1,207 @@
+// The session cache against a scripted fake server: idle sessions are QUIT by the clock, a
+// stale kept session gives way to a new one, a failed opportunistic handshake is retried in
+// plain text.
+#include "transport/session_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/result_condition.h"
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What one fake server saw and how it behaves.
+struct FakeServer {
+  bool offerStartTls = false;
+  bool tlsFails = false;
+  bool closed = false;  // the server has gone: every read and write fails
+  std::string pending = "220 fake ESMTP\r\n";
+  std::string seen;
+  bool inData = false;
+  int quits = 0;
+  int mails = 0;
+};
+
+class FakeConnection : public Connection {
+ public:
+  explicit FakeConnection(std::shared_ptr<FakeServer> server) : s_(std::move(server)) {}
+  NetError Read(std::string& out, std::chrono::milliseconds) override {
+    if (s_->closed) return {NetError::Kind::Closed, "closed by the server"};
+    if (s_->pending.empty()) return {NetError::Kind::Timeout, "no reply"};
+    out += std::exchange(s_->pending, "");
+    return {};
+  }
+  NetError Write(std::string_view bytes, std::chrono::milliseconds) override {
+    if (s_->closed) return {NetError::Kind::Closed, "closed by the server"};
+    s_->seen += bytes;
+    s_->pending += Answer(bytes);
+    return {};
+  }
+  NetError StartTls(const std::string&, bool, std::chrono::milliseconds) override {
+    if (s_->tlsFails) return {NetError::Kind::Tls, "handshake failed"};
+    return {};
+  }
+  bool tlsActive() const override { return false; }
+  std::string tlsDescription() const override { return "fake TLS"; }
+  std::string peer() const override { return "fake:25"; }
+
+ private:
+  std::string Answer(std::string_view bytes) {
+    if (s_->inData) {
+      s_->inData = false;
+      ++s_->mails;
+      return "250 queued\r\n";
+    }
+    std::string replies;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t end = bytes.find("\r\n", at);
+      const std::string_view line = bytes.substr(at, end - at);
+      at = end == std::string_view::npos ? bytes.size() : end + 2;
+      if (line.starts_with("EHLO"))
+        replies += s_->offerStartTls ? "250-fake\r\n250 STARTTLS\r\n" : "250 fake\r\n";
+      else if (line.starts_with("STARTTLS")) replies += "220 go ahead\r\n";
+      else if (line.starts_with("DATA")) replies += "354 go\r\n", s_->inData = true;
+      else if (line.starts_with("QUIT")) replies += "221 bye\r\n", ++s_->quits;
+      else replies += "250 ok\r\n";
+    }
+    return replies;
+  }
+  std::shared_ptr<FakeServer> s_;
+};
+
+// Hands out connections to the servers in turn; counts the connects.
+struct FakeNetwork {
+  std::vector<std::shared_ptr<FakeServer>> servers;
+  std::size_t connects = 0;
+  Connector connector() {
+    return [this](const std::string&, std::uint16_t, NetError& error) -> std::unique_ptr<Connection> {
+      if (connects >= servers.size()) {
+        ++connects;
+        error = {NetError::Kind::Refused, "connection refused"};
+        return nullptr;
+      }
+      return std::make_unique<FakeConnection>(servers[connects++]);
+    };
+  }
+};
+
+struct Fixture {
+  std::chrono::steady_clock::time_point now{};
+  Transcript transcript;  // outlives the cache, whose sessions write to it when they QUIT
+  FakeNetwork network;
+  SessionCache cache{[this] { return now; }};
+  SessionTarget target{"192.0.2.1", 25, "mx.example", {"client.example", TlsMode::Opportunistic, "", "", 5min, 10min}};
+
+  SessionAttempt Send(bool* reusedOut = nullptr) {
+    return RunOnSession(
+        cache, "key", target, network.connector(),
+        [&](LiveSession& live, bool reused) {
+          if (reusedOut) *reusedOut = reused;
+          auto data = std::make_shared<const std::string>("Subject: t\r\n\r\nhi\r\n.\r\n");
+          return RunMail(live, SmtpMail{"a@example.org", {"b@example.net"}, data, false, ""}, reused);
+        },
+        transcript);
+  }
+};
+
+TEST(SessionCacheTest, IdleSessionsAreQuitByTheClock) {
+  struct Row {
+    std::chrono::seconds age, idle;
+    bool closed;
+  };
+  for (const Row& row : {Row{6s, 5s, true}, Row{5s, 5s, true}, Row{4s, 5s, false},
+                         Row{0s, 0s, true}}) {
+    Fixture f;
+    f.network.servers = {std::make_shared<FakeServer>()};
+    ASSERT_TRUE(f.Send().delivered);
+    f.now += row.age;
+    f.cache.CloseIdle(row.idle);
+    EXPECT_EQ(f.network.servers[0]->quits, row.closed ? 1 : 0) << row.age.count();
+    EXPECT_EQ(f.cache.size(), row.closed ? 0u : 1u) << row.age.count();
+  }
+}
+
+TEST(SessionCacheTest, KeptSessionIsReusedOrReplacedWhenStale) {
+  struct Row {
+    const char* name;
+    bool keptGoesAway;
+    std::size_t connects;
+    bool secondReused;
+    int secondServerMails;
+  };
+  for (const Row& row : {Row{"healthy kept session", false, 1, true, 0},
+                         Row{"stale kept session", true, 2, false, 1}}) {
+    Fixture f;
+    f.network.servers = {std::make_shared<FakeServer>(), std::make_shared<FakeServer>()};
+    ASSERT_TRUE(f.Send().delivered) << row.name;
+    f.network.servers[0]->closed = row.keptGoesAway;
+    bool reused = false;
+    const SessionAttempt second = f.Send(&reused);
+    EXPECT_TRUE(second.delivered) << row.name;
+    EXPECT_EQ(f.network.connects, row.connects) << row.name;
+    EXPECT_EQ(reused, row.secondReused) << row.name;
+    EXPECT_EQ(f.network.servers[0]->mails, row.keptGoesAway ? 1 : 2) << row.name;
+    EXPECT_EQ(f.network.servers[1]->mails, row.secondServerMails) << row.name;
+    EXPECT_EQ(f.cache.size(), 1u) << row.name;
+  }
+}
+
+TEST(SessionCacheTest, OpeningFailuresAndThePlainRetry) {
+  struct Row {
+    const char* name;
+    bool offerStartTls, tlsFails, reachable;
+    bool delivered;
+    std::size_t connects;
+    std::int32_t condition;
+  };
+  for (const Row& row : {Row{"plain", false, false, true, true, 1, 0},
+                         Row{"STARTTLS works", true, false, true, true, 1, 0},
+                         Row{"handshake fails: plain retry", true, true, true, true, 2, 0},
+                         Row{"refused", false, false, false, false, 1, kConditionConnection}}) {
+    Fixture f;
+    if (row.reachable)
+      for (int i = 0; i < 2; ++i) {
+        auto server = std::make_shared<FakeServer>();
+        server->offerStartTls = row.offerStartTls;
+        server->tlsFails = row.tlsFails;
+        f.network.servers.push_back(server);
+      }
+    const SessionAttempt attempt = f.Send();
+    EXPECT_EQ(attempt.delivered, row.delivered) << row.name;
+    EXPECT_EQ(f.network.connects, row.connects) << row.name;
+    if (!row.delivered) {
+      EXPECT_EQ(attempt.condition, row.condition) << row.name;
+    }
+    if (row.connects == 2) {
+      EXPECT_EQ(f.network.servers[1]->seen.find("STARTTLS"), std::string::npos) << row.name;
+    }
+  }
+}
+
+TEST(SessionCacheTest, OldestSessionIsQuitPastTheLimit) {
+  Fixture f;
+  for (std::size_t i = 0; i <= SessionCache::kMaxSessions; ++i) {
+    auto server = std::make_shared<FakeServer>();
+    f.network.servers = {server};
+    f.network.connects = 0;
+    f.target.address = "192.0.2." + std::to_string(i + 1);
+    ASSERT_TRUE(RunOnSession(f.cache, "key" + std::to_string(i), f.target,
+                             f.network.connector(),
+                             [](LiveSession&, bool) { return true; }, f.transcript)
+                    .delivered);
+    f.network.servers.push_back(server);  // keeps it alive for the check below
+    if (i == 0) f.now += 1s;
+  }
+  EXPECT_EQ(f.cache.size(), SessionCache::kMaxSessions);
+  EXPECT_FALSE(f.cache.Take("key0"));
+  EXPECT_TRUE(f.cache.Take("key1"));
+}
+
+}  // namespace
+}  // namespace pv
