@@ -9,21 +9,14 @@
 #include <string>
 #include <string_view>
 
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_file.h"
 #include "settings/spooler_settings.h"
 #include "support/date_time.h"
+#include "support/exit_codes.h"
 #include "support/io_error.h"
 
 namespace pv {
-
-// The exit codes of this step.
-enum GiveUpExitCode : std::int32_t {
-  kExitCannotWrite = 18,
-  kExitAttachmentFailed = 20,
-  kExitReturnMailNotCreated = 21,
-  kExitReturnMailNotSpooled = 22,
-};
 
 inline constexpr std::string_view kReturnMailSubject = "The attached Mail had permanent errors";
 inline constexpr std::string_view kFailedForGoodText =

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "engine/notifier.h"
+#include "reporting_api/notifier.h"
 #include "engine/spool_engine.h"
 #include "platform/control_channel.h"
 #include "platform/network_state.h"

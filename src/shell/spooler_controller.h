@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_engine.h"
 
 namespace pv {

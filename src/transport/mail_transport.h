@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/exit_codes.h"
 #include "transport/connection.h"
 #include "transport/mail_composer.h"
 #include "transport/smtp_session.h"
@@ -18,22 +19,6 @@ namespace pv {
 
 class DnsResolver;
 struct SessionDriver;
-
-// The kind of the last failure (GetResultCondition).
-enum ResultCondition : std::int32_t {
-  kConditionNone = 0,              // every recipient served
-  kConditionRecipientTemporary = 1,  // a server answered 4xx
-  kConditionRecipientPermanent = 2,  // a server answered 5xx
-  kConditionDnsTemporary = 3,      // SERVFAIL, timeout, no answer
-  kConditionDnsPermanent = 4,      // no such domain, or a null MX
-  kConditionConnection = 5,        // no server could be reached, or the connection broke
-  kConditionProxy = 6,             // the SOCKS proxy refused or failed
-  kConditionTls = 7,               // TLS required but not possible
-  kConditionAuth = 8,              // the relay refused the login
-  kConditionProtocol = 9,          // a server broke the protocol or did not answer in time
-  kConditionInvalidAddress = 10,   // a recipient or the sender is not a valid address
-  kConditionNoMail = 11,           // nothing to send: no mail loaded, or no recipient
-};
 
 struct TransportTimeouts {
   std::chrono::milliseconds connect{std::chrono::seconds(30)};
