@@ -59,8 +59,8 @@ struct ReturnMail {
 bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter,
                     const std::string* attachment = nullptr);
 
-// Writes text to the spool path + ".error" (an older error file of that name is replaced) and
-// deletes the working file. Reports (code 18) and returns false when the write fails.
+// Writes text to the spool path + ".error", or to the first free numbered name (P.2.error, ...)
+// when an older error file has it (that one is kept), and deletes the working file. Reports (code 18) and returns false when the write fails.
 bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::string& encoding,
                     ResultReporter& reporter);
 
