@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/notifier.h"
-#include "engine/result_reporter.h"
+#include "reporting_api/notifier.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_engine.h"
 #include "support/date_time.h"
 #include "support/durable_write.h"

@@ -9,8 +9,6 @@
 
 namespace pv {
 
-std::atomic<std::int32_t> LastExitCode{0};
-
 namespace {
 
 constexpr std::int32_t kDefaultProxyPort = 1080;

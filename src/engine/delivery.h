@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "settings/spooler_settings.h"
 #include "transport/mail_transport.h"
 

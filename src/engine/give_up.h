@@ -9,21 +9,14 @@
 #include <string>
 #include <string_view>
 
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_file.h"
 #include "settings/spooler_settings.h"
 #include "support/date_time.h"
+#include "support/exit_codes.h"
 #include "support/io_error.h"
 
 namespace pv {
-
-// The exit codes of this step.
-enum GiveUpExitCode : std::int32_t {
-  kExitCannotWrite = 18,
-  kExitAttachmentFailed = 20,
-  kExitReturnMailNotCreated = 21,
-  kExitReturnMailNotSpooled = 22,
-};
 
 inline constexpr std::string_view kReturnMailSubject = "The attached Mail had permanent errors";
 inline constexpr std::string_view kFailedForGoodText =
@@ -66,8 +59,8 @@ struct ReturnMail {
 bool SendReturnMail(const ReturnMail& mail, const SpoolFile& file, ResultReporter& reporter,
                     const std::string* attachment = nullptr);
 
-// Writes text to the spool path + ".error" (an older error file of that name is replaced) and
-// deletes the working file. Reports (code 18) and returns false when the write fails.
+// Writes text to the spool path + ".error", or to the first free numbered name (P.2.error, ...)
+// when an older error file has it (that one is kept), and deletes the working file. Reports (code 18) and returns false when the write fails.
 bool WriteErrorFile(const SpoolFile& file, const std::string& text, const std::string& encoding,
                     ResultReporter& reporter);
 

@@ -9,24 +9,17 @@
 #include <vector>
 
 #include "engine/delivery.h"
-#include "engine/notifier.h"
+#include "reporting_api/notifier.h"
 #include "engine/recipient_ledger.h"
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_file.h"
 #include "engine/working_file.h"
 #include "settings/spooler_settings.h"
 #include "support/date_time.h"
+#include "support/exit_codes.h"
 #include "transport/mail_transport.h"
 
 namespace pv {
-
-// The exit codes of an invalid spool file, in the order the headers are checked.
-enum ValidationExitCode : std::int32_t {
-  kExitNoMimeVersion = 26,
-  kExitNoFrom = 23,
-  kExitNoTo = 24,
-  kExitNoSubject = 25,
-};
 
 // Delivers one mail; DeliverMail's shape. Tests put their own in place of it.
 using DeliverFunction = std::function<bool(

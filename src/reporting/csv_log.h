@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/notifier.h"
+#include "reporting_api/notifier.h"
 #include "reporting/syslog_sink.h"
 #include "settings/spooler_settings.h"
 #include "support/date_time.h"

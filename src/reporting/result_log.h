@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/notifier.h"
-#include "engine/result_reporter.h"
+#include "reporting_api/notifier.h"
+#include "reporting_api/result_reporter.h"
 #include "reporting/csv_log.h"
 #include "reporting/syslog_sink.h"
 #include "settings/spooler_settings.h"

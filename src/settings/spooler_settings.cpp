@@ -9,7 +9,7 @@
 namespace pv {
 namespace {
 
-// Steps 1 to 5: the delay, the spool directory (written back when missing), the log and the
+// The delay, the spool directory (written back when missing), the log and the
 // spool file pattern.
 bool LoadSpoolPart(const std::string& file, const SettingsDefaults& defaults,
                    SpoolerSettings& s) {
@@ -29,7 +29,7 @@ bool LoadSpoolPart(const std::string& file, const SettingsDefaults& defaults,
   return ok;
 }
 
-// Steps 6 and 7: the host names and the six reporting switches.
+// The host names and the six reporting switches.
 void LoadReportingPart(const std::string& file, const SettingsDefaults& defaults,
                        SpoolerSettings& s) {
   s.SenderHostName =
@@ -44,7 +44,7 @@ void LoadReportingPart(const std::string& file, const SettingsDefaults& defaults
   s.ShowSuccessBallons = ReadSettingBool(file, kSpoolerSection, "ShowSuccessBallons", true);
 }
 
-// Steps 8 to 12: proxy, DNS servers, return address and retries.
+// Proxy, DNS servers, return address and retries.
 void LoadDeliveryPart(const std::string& file, const SettingsDefaults& defaults,
                       SpoolerSettings& s) {
   s.ProxyType =

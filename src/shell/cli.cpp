@@ -11,6 +11,7 @@
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/startup.h"
+#include "support/exit_codes.h"
 #include "support/paths.h"
 
 namespace pv {
@@ -51,9 +52,6 @@ Environment:
   POSTVANE_MACHINE_REGISTRY  the machine-wide store that records the service's
                         settings file (default /etc/postvane/registry.ini)
 )";
-
-// EX_USAGE: the arguments are wrong; nothing was started.
-constexpr int kUsageErrorExit = 64;
 
 std::string JoinArguments(int argc, char** argv) {
   std::string line;

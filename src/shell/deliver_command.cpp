@@ -52,7 +52,7 @@ int DeliveryExitCode(bool delivered, const std::string& recipients,
 
 int DeliverFile(const std::string& path, const std::string& commandLine) {
   MakeDirectories(RemoveTrailingSeparator(DirectoryPart(Startup().SettingsFile)));
-  LoadSettings();
+  LoadSettingsRecord();
   std::string text, encoding;
   IoError error;
   if (!ReadSpoolText(path, text, encoding, error)) {

@@ -4,15 +4,9 @@
 // it is. The exit code tells a script what became of the mail (sysexits values).
 #include <string>
 
-namespace pv {
+#include "support/exit_codes.h"
 
-enum DeliverExitCode : int {
-  kDeliverDelivered = 0,
-  kDeliverInvalidFile = 65,      // EX_DATAERR: the spool run would set the file aside
-  kDeliverUnreadable = 66,       // EX_NOINPUT: missing or unreadable
-  kDeliverPermanentFailure = 69, // EX_UNAVAILABLE: every remaining recipient refused for good
-  kDeliverTemporaryFailure = 75, // EX_TEMPFAIL: worth another attempt later
-};
+namespace pv {
 
 // The code of a delivery attempt that was made. recipients: the comma list given to the
 // transport; servedEntries and refusedEntries: the transport's lists (entries separated by

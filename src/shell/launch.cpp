@@ -6,11 +6,11 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "engine/notifier.h"
+#include "reporting_api/notifier.h"
 #include "engine/spool_engine.h"
 #include "platform/control_channel.h"
 #include "platform/network_state.h"
-#include "platform/service_manager.h"
+#include "platform/systemd_notifier.h"
 #include "platform/user_dirs.h"
 #include "reporting/result_log.h"
 #include "shell/debug_line.h"
@@ -111,7 +111,7 @@ class SystemdLink {
 int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
   SignalEvents signalEvents;  // before any thread exists
   QCoreApplication app(argc, argv);
-  const bool loaded = LoadSettings();
+  const bool loaded = LoadSettingsRecord();
   std::cout << "\nSettings (" << startup.SettingsFile << (loaded ? "" : ", not all read") << ")\n";
   for (const std::string& line : Split(DescribeSettings(SettingsSnapshot()), '\n'))
     if (!line.empty()) std::cout << "  " << line << "\n";
@@ -125,7 +125,7 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   SpoolEngine engine({state, transport, reporter, notifier, [] { return SettingsSnapshot(); },
                       nullptr, JoinArgs(argc, argv)});
   const auto reload = [&reporter] {
-    const bool ok = LoadSettings();
+    const bool ok = LoadSettingsRecord();
     reporter.OnSettingsLoaded();
     return ok;
   };

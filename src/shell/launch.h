@@ -5,8 +5,6 @@
 
 namespace pv {
 
-class InstanceLock;
-
 int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock);
 
 // --spool-now and --status: ask every spooler this user can reach.

@@ -13,7 +13,7 @@ SpoolerSettings settingsRecord;
 
 }  // namespace
 
-bool LoadSettings() {
+bool LoadSettingsRecord() {
   const StartupValues& startup = Startup();
   SettingsDefaults defaults;
   defaults.SystemDNSServers = startup.SystemDNSServers;

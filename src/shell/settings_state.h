@@ -1,5 +1,5 @@
 #pragma once
-// The process's one SpoolerSettings record. LoadSettings fills it from the settings file; a
+// The process's one SpoolerSettings record. LoadSettingsRecord fills it from the settings file; a
 // spool run works on a snapshot taken per file, so a reload during a run takes effect at the
 // next file.
 #include "settings/spooler_settings.h"
@@ -8,7 +8,7 @@ namespace pv {
 
 // Loads the settings file of the start-up values into the record; true when every step
 // succeeded.
-bool LoadSettings();
+bool LoadSettingsRecord();
 // A copy of the record as it stands.
 SpoolerSettings SettingsSnapshot();
 

@@ -96,10 +96,6 @@ bool SpoolerController::SpoolNow() {
   return true;
 }
 
-void SpoolerController::SpoolSoon() {
-  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
-}
-
 void SpoolerController::OnTick() {
   const LocalDateTime now = LocalDateTime::Now();
   if (now < parts_.state.NextRun()) return;

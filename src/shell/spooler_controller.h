@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/result_reporter.h"
+#include "reporting_api/result_reporter.h"
 #include "engine/spool_engine.h"
 
 namespace pv {
@@ -47,15 +47,12 @@ class SpoolerController {
 
   // An immediate run (the spool-now request): the next tick starts it. Ignored while paused.
   bool SpoolNow();
-  // "Spool now!" and a change of the system time: a run 3 seconds from now.
-  void SpoolSoon();
 
   bool IsOnline() const;
   void UpdateTrayStatus();
   SpoolerState CurrentState() const;
   // One line for people and for --status: the state and the next run.
   std::string StatusText() const;
-  bool paused() const { return parts_.state.Paused; }
 
  private:
   void OnTick();

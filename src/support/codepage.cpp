@@ -186,12 +186,4 @@ std::string DecodeCodePage(std::string_view bytes, CodePage codePage) {
       .Convert(bytes, "\xEF\xBF\xBD", [](std::string_view, std::size_t) { return 1; });
 }
 
-bool TextToBytes(std::string_view text, Bytes& out, CodePage codePage) {
-  if (codePage == 0) {
-    out = NarrowToBytes(text);
-    return true;
-  }
-  return EncodeCodePage(text, codePage, out);
-}
-
 }  // namespace pv

@@ -32,8 +32,6 @@ void Append1252(std::string_view text, Bytes& out);
 // Bytes to text. Unknown code pages: 65001 as UTF-8, any other one character per byte.
 // Invalid byte sequences become U+FFFD.
 std::string DecodeCodePage(std::string_view bytes, CodePage codePage);
-// NarrowToBytes for code page 0, else EncodeCodePage.
-bool TextToBytes(std::string_view text, Bytes& out, CodePage codePage);
 
 // The iconv name of a code page, "" when it has none.
 const char* IconvNameOf(CodePage codePage);

@@ -20,8 +20,8 @@ struct IoError {
   std::string text;
 
   explicit operator bool() const { return number != kNoError; }
-  // From an errno value; `isRead` tells ENOENT on the file itself (53) from a missing
-  // directory (76), which the caller decides by looking at the directory.
+  // From an errno value; `directoryMissing` tells ENOENT on the file itself (53) from a
+  // missing directory (76), which the caller decides by looking at the directory.
   static IoError FromErrno(int err, const std::string& what, bool directoryMissing = false);
 };
 

@@ -123,12 +123,6 @@ bool DirectoryExists(const std::string& path) {
   return StatOf(path, st) && S_ISDIR(st.st_mode);
 }
 
-int DriveTypeOf(const std::string& path) {
-  std::string rest;
-  const std::string root = PathRoot(path, rest);
-  return DirectoryExists(root.empty() ? std::string(".") : root) ? 3 : 1;
-}
-
 bool DeleteFileIfExists(const std::string& path) {
   if (!FileExists(path)) return false;
   return ::unlink(path.c_str()) == 0;

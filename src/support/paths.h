@@ -28,8 +28,6 @@ std::string PathRoot(std::string_view path, std::string& rest);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
-// 3 (a fixed drive) when the path's root directory exists, 1 (no root directory) otherwise.
-int DriveTypeOf(const std::string& path);
 // Deletes the file when it exists; read-only files too. False when missing or not deletable.
 bool DeleteFileIfExists(const std::string& path);
 // The path with each component as stored; names on Linux are stored as given.

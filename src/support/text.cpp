@@ -236,18 +236,4 @@ std::string WidenBytes(std::string_view bytes) {
   return out;
 }
 
-std::string TextBeforeNul(std::string_view text) {
-  return std::string(text.substr(0, text.find('\0')));
-}
-
-std::size_t FindFirstOf(std::size_t start, std::string_view text, std::string_view characters) {
-  if (start < 1 || start > text.size()) return 0;
-  const auto pos = text.find_first_of(characters, start - 1);
-  return pos == std::string_view::npos ? 0 : pos + 1;
-}
-
-std::string TextBeforeAnyOf(std::string_view text, std::string_view characters) {
-  return std::string(text.substr(0, text.find_first_of(characters)));
-}
-
 }  // namespace pv

@@ -54,11 +54,4 @@ Bytes NarrowToBytes(std::string_view text);
 // One character per byte, of the same value (U+0000 to U+00FF).
 std::string WidenBytes(std::string_view bytes);
 
-// The part before the first character 0, or the whole text.
-std::string TextBeforeNul(std::string_view text);
-// The smallest 1-based position at or after start of any of `characters` in text; 0 if none.
-std::size_t FindFirstOf(std::size_t start, std::string_view text, std::string_view characters);
-// The part of text before the first of `characters`, or the whole text.
-std::string TextBeforeAnyOf(std::string_view text, std::string_view characters);
-
 }  // namespace pv

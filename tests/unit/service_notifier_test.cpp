@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/service_manager.h"
+#include "platform/systemd_notifier.h"
 #include "support/unique_fd.h"
 #include "unit/temp_dir.h"
 

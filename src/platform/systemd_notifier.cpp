@@ -1,4 +1,4 @@
-#include "platform/service_manager.h"
+#include "platform/systemd_notifier.h"
 
 #include <poll.h>
 #include <sys/socket.h>
