@@ -4,8 +4,9 @@
 # moments and started again each time. Prints delivered, lost, duplicated (and how many of
 # those belong to the mail in flight at a kill), stuck and corrupted counts.
 #
-# usage (as root): bench/soak.sh [POSTVANE_BINARY [N [KILLS [SEED]]]]
-#   defaults: build/postvane of this repository, 1000 mails, 30 kills, a seed from the clock.
+# usage (as root): bench/soak.sh [POSTVANE_BINARY [N [KILLS [DRAW]]]]
+#   defaults: build/postvane of this repository, 1000 mails, 30 kills, a draw number (for the
+#   random choices) from the clock.
 # Environment: SOAK_REPLY_MS (5) and SOAK_DATA_MS (150) slow the sink's replies and the end of
 # DATA; SOAK_DEFER (4) is the share of RCPTs answered 451 in percent; SOAK_TIMEOUT (1800)
 # bounds the whole run in seconds; SOAK_KEEP=1 keeps the work directory (it is also kept when
@@ -30,9 +31,9 @@ fi
 bin=$(realpath -m "${1:-$here/../build/postvane}")
 n=${2:-1000}
 kills=${3:-30}
-seed=${4:-$(date +%s)}
-[[ $n =~ ^[1-9][0-9]*$ && $kills =~ ^[0-9]+$ && $seed =~ ^[0-9]+$ ]] ||
-    die "usage: $0 [POSTVANE_BINARY [N [KILLS [SEED]]]]"
+draw=${4:-$(date +%s)}
+[[ $n =~ ^[1-9][0-9]*$ && $kills =~ ^[0-9]+$ && $draw =~ ^[0-9]+$ ]] ||
+    die "usage: $0 [POSTVANE_BINARY [N [KILLS [DRAW]]]]"
 [ -x "$bin" ] || die "$bin missing: build it first"
 python=/usr/bin/python3
 "$python" -c 'import aiosmtpd' 2>/dev/null || die "python3-aiosmtpd missing"
@@ -69,14 +70,14 @@ WriteSuccessNTEventLog=0
 WriteErrorNTEventLog=1
 EOF
 
-echo "postvane soak: $n mails, $kills kills, seed $seed, $bin ($(nproc) cpus)"
-"$python" "$here/soak_helper.py" spool "$work/spool" "$n" "$seed" "$work/manifest" ||
+echo "postvane soak: $n mails, $kills kills, draw $draw, $bin ($(nproc) cpus)"
+"$python" "$here/soak_helper.py" spool "$work/spool" "$n" "$draw" "$work/manifest" ||
     die "cannot write the spool files"
 pairs=$(awk -F'\t' '{ s += NF - 2 } END { print s }' "$work/manifest")
 
 "$python" "$here/soak_sink.py" --listen "$SINK_ADDR:$SINK_PORT" --log "$work/sink.log" \
     --reply-ms "${SOAK_REPLY_MS:-5}" --data-ms "${SOAK_DATA_MS:-150}" \
-    --defer "${SOAK_DEFER:-4}" --seed "$seed" >"$work/sink.out" 2>&1 &
+    --defer "${SOAK_DEFER:-4}" --draw "$draw" >"$work/sink.out" 2>&1 &
 sink_pid=$!
 for ((i = 0; i < 100; i++)); do
     [ -n "$(ss -Hltn "src $SINK_ADDR:$SINK_PORT")" ] && break
@@ -87,7 +88,7 @@ done
 
 start=$(date +%s)
 "$python" "$here/soak_helper.py" drive "$work" "$bin" "$work/sink.log" "$pairs" "$kills" \
-    "$seed" "${SOAK_TIMEOUT:-1800}" || die "the run failed (work directory: $work)"
+    "$draw" "${SOAK_TIMEOUT:-1800}" || die "the run failed (work directory: $work)"
 kill -TERM "$sink_pid" 2>/dev/null; wait "$sink_pid" 2>/dev/null; sink_pid=
 echo "wall $(($(date +%s) - start)) s"
 "$python" "$here/soak_helper.py" report "$work" "$work/sink.log"

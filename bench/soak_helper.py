@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """The parts of bench/soak.sh that a shell does badly.
 
-  soak_helper.py spool DIR N SEED MANIFEST
+  soak_helper.py spool DIR N DRAW MANIFEST
       writes N mails with 1-3 recipients each into DIR (each under a hidden name, then renamed
       to soak-NNNNNN.eml): a unique Message-ID and a body whose first line is
       "Soak-Checksum: <sha256 of the rest of the body>". MANIFEST gets one line per mail:
       message-id, body sha256, recipients (tab separated).
-  soak_helper.py drive WORK BIN SINKLOG PAIRS KILLS SEED TIMEOUT
+  soak_helper.py drive WORK BIN SINKLOG PAIRS KILLS DRAW TIMEOUT
       runs `BIN service=1` with the environment of WORK, kills it with SIGKILL KILLS times at
       random moments spread over the run (when the sink has accepted a random share of the
       PAIRS expected (mail, recipient) pairs, plus a random 0-400 ms) and starts it again each
@@ -44,8 +44,8 @@ def body_lines(rng, index):
     return "".join(line + "\r\n" for line in lines).encode()
 
 
-def mail(rng, index, seed):
-    mid = "<soak-%06d.%d@soak.example>" % (index, seed)
+def mail(rng, index, draw):
+    mid = "<soak-%06d.%d@soak.example>" % (index, draw)
     rcpts = ["user%d.%d@rcpt%d.soak.example" % (index, r, r) for r in range(rng.randint(1, 3))]
     rest = body_lines(rng, index)
     body = b"Soak-Checksum: " + hashlib.sha256(rest).hexdigest().encode() + b"\r\n" + rest
@@ -59,11 +59,11 @@ def mail(rng, index, seed):
     return mid, rcpts, head.encode() + body, hashlib.sha256(body).hexdigest()
 
 
-def spool(directory, count, seed, manifest):
-    rng = random.Random(seed)
+def spool(directory, count, draw, manifest):
+    rng = random.Random(draw)
     with open(manifest, "w") as out:
         for i in range(count):
-            mid, rcpts, text, digest = mail(rng, i, seed)
+            mid, rcpts, text, digest = mail(rng, i, draw)
             hidden = os.path.join(directory, ".soak-%06d.tmp" % i)
             with open(hidden, "wb") as f:
                 f.write(text)
@@ -177,8 +177,8 @@ def wait_until_done(spooler, spool_dir, sink_log, deadline):
     return False
 
 
-def drive(work, binary, sink_log, pairs, kills, seed, timeout):
-    rng = random.Random(seed * 7919 + 1)
+def drive(work, binary, sink_log, pairs, kills, draw, timeout):
+    rng = random.Random(draw * 7919 + 1)
     spool_dir = os.path.join(work, "spool")
     # Kill points: shares of the expected pairs, spread over the whole run.
     points = sorted(rng.sample(range(max(1, pairs // 50), max(2, pairs * 97 // 100)), kills))

@@ -2,7 +2,7 @@
 """The slow, sometimes deferring SMTP sink of bench/soak.sh (Debian: python3-aiosmtpd).
 
   soak_sink.py --listen HOST:PORT --log FILE [--reply-ms MS] [--data-ms MS] [--defer PERCENT]
-               [--seed N] [--pidfile FILE]
+               [--draw N] [--pidfile FILE]
 
 Every reply waits REPLY_MS (the end of DATA waits DATA_MS); a RCPT is answered 451 with the
 probability PERCENT. FILE gets one complete line per event, appended with a single write(2)
@@ -129,7 +129,7 @@ def parse_args():
     p.add_argument("--reply-ms", type=float, default=3.0)
     p.add_argument("--data-ms", type=float, default=60.0)
     p.add_argument("--defer", type=float, default=4.0, help="percent of RCPTs answered 451")
-    p.add_argument("--seed", type=int, default=None)
+    p.add_argument("--draw", type=int, default=None)
     p.add_argument("--pidfile")
     return p.parse_args()
 
@@ -140,7 +140,7 @@ def main():
     if not host.startswith("127."):
         sys.exit("soak_sink: listens on 127.0.0.0/8 only, not %s" % host)
     handler = SoakHandler(Log(args.log), args.reply_ms / 1000, args.data_ms / 1000,
-                          args.defer / 100, random.Random(args.seed),
+                          args.defer / 100, random.Random(args.draw),
                           os.path.dirname(os.path.abspath(args.log)))
 
     def factory():

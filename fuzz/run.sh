@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds the fuzz targets with clang in build/fuzz and runs each for SECONDS (default 180), one
-# after the other, on a copy of its seed corpus. Prints each target's executions and findings
+# after the other, on a copy of its starting corpus. Prints each target's executions and findings
 # (crash, leak and timeout files, kept in build/fuzz/findings/<target>/).
 #
 # usage: fuzz/run.sh [SECONDS [TARGET...]]

@@ -15,7 +15,7 @@ test_pkgs=(
 )
 # Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
 # swaks's TLS modules are named because recommends are not installed. postfix only provides
-# smtp-sink; it is preseeded below so that it stays unconfigured and starts no MTA.
+# smtp-sink; its debconf answers are set below so that it stays unconfigured and starts no MTA.
 rig_pkgs=(
   dnsmasq-base dnsutils python3-aiosmtpd swaks libnet-ssleay-perl libio-socket-ssl-perl
   dante-server microsocks curl openssl iproute2 postfix
