@@ -212,18 +212,5 @@ TEST(WireData, ImpossibleConversionsSayWhy) {
             "multipart entities nested deeper than 64");
 }
 
-TEST(WireData, LargeMailsTakeLinearTime) {
-  // 8 MB of "\n." lines and a 4 MB header line without a blank: a quadratic rewrite would
-  // take minutes here.
-  std::string body;
-  for (int i = 0; i < 4 * 1024 * 1024; ++i) body += "\n.";
-  const std::string header = "X-Long:" + std::string(4 * 1024 * 1024, 'h');
-  const std::string wire = PrepareWireData(header, body).bytes;
-  const std::size_t headerPieces = (header.size() - kMaxWireLine) / (kMaxWireLine - 1) + 2;
-  EXPECT_EQ(wire.size(), header.size() + (headerPieces - 1) + 2 * headerPieces + 2 +
-                             body.size() / 2 * 4 + 2 + 3);
-  EXPECT_TRUE(wire.ends_with("\r\n..\r\n.\r\n"));
-}
-
 }  // namespace
 }  // namespace pv
