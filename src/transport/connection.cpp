@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/duration_text.h"
 #include "support/unique_fd.h"
 #include "transport/socket_io.h"
 #include "transport/socks.h"

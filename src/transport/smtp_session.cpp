@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/base64.h"
+#include "support/duration_text.h"
 
 namespace pv {
 namespace {
@@ -19,11 +20,6 @@ bool IsSafeAddress(std::string_view address) {
 }
 
 SmtpSession::Action Closed() { return {SmtpSession::ActionKind::Close, {}}; }
-
-std::string Duration(std::chrono::milliseconds span) {
-  const auto ms = span.count();
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
 
 }  // namespace
 
@@ -113,7 +109,8 @@ SmtpSession::Action SmtpSession::OnTimeout() {
     state_ = State::Over;
     return Closed();
   }
-  const std::string text = "timed out after " + Duration(replyTimeout()) + " waiting for " + Awaited();
+  const std::string text =
+      "timed out after " + DurationText(replyTimeout()) + " waiting for " + Awaited();
   transcript_.Note(text);
   return Fail(SessionFailure::Timeout, text, false);
 }

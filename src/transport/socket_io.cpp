@@ -13,12 +13,6 @@ Deadline DeadlineAfter(std::chrono::milliseconds timeout) {
   return std::chrono::steady_clock::now() + timeout;
 }
 
-std::string DurationText(std::chrono::milliseconds timeout) {
-  const auto ms = timeout.count();
-  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
-  return std::to_string(ms) + " ms";
-}
-
 std::string HostPortText(std::string_view host, std::uint16_t port) {
   std::string text;
   const bool ipv6 = host.find(':') != std::string_view::npos && !host.starts_with('[');

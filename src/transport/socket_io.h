@@ -15,9 +15,6 @@ using Deadline = std::chrono::steady_clock::time_point;
 
 Deadline DeadlineAfter(std::chrono::milliseconds timeout);
 
-// "30 s", "250 ms": a timeout for people.
-std::string DurationText(std::chrono::milliseconds timeout);
-
 // "127.0.0.2:25", "[::1]:25", "mx.example.org:25".
 std::string HostPortText(std::string_view host, std::uint16_t port);
 
