@@ -53,12 +53,6 @@ Environment:
                         settings file (default /etc/postvane/registry.ini)
 )";
 
-std::string JoinArguments(int argc, char** argv) {
-  std::string line;
-  for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
-  return line;
-}
-
 void PrintStartupValues(const StartupValues& v) {
   const auto flag = [](bool b) { return b ? "true" : "false"; };
   std::cout << "Start-up values\n"

@@ -44,6 +44,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return line;
 }
 
+std::string JoinArguments(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
+  return line;
+}
+
 const char* UsageLine() {
   return "Usage: postvane [service=1] [settingsmode=1] [quiet=1] [debug=1]\n"
          "       postvane --deliver FILE | --spool-now | --status | --help | --version\n";

@@ -18,6 +18,9 @@ struct CommandLine {
 // after it; the first command given wins. Other arguments are left to the switches.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// The arguments after the program's name, joined by single spaces, for reports and start-up.
+std::string JoinArguments(int argc, char** argv);
+
 // The one-line synopsis printed after a usage error.
 const char* UsageLine();
 

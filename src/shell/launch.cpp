@@ -13,6 +13,7 @@
 #include "platform/systemd_notifier.h"
 #include "platform/user_dirs.h"
 #include "reporting/result_log.h"
+#include "shell/command_line.h"
 #include "shell/debug_line.h"
 #include "shell/settings_state.h"
 #include "shell/signals.h"
@@ -23,12 +24,6 @@
 
 namespace pv {
 namespace {
-
-std::string JoinArgs(int argc, char** argv) {
-  std::string line;
-  for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
-  return line;
-}
 
 ReportingValues ReportingValuesOf(const StartupValues& startup) {
   ReportingValues values;
@@ -123,7 +118,7 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   SpoolRunState state;
   MailTransport transport;
   SpoolEngine engine({state, transport, reporter, notifier, [] { return SettingsSnapshot(); },
-                      nullptr, JoinArgs(argc, argv)});
+                      nullptr, JoinArguments(argc, argv)});
   const auto reload = [&reporter] {
     const bool ok = LoadSettingsRecord();
     reporter.OnSettingsLoaded();
