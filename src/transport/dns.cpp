@@ -14,6 +14,8 @@
 #include <random>
 #include <string_view>
 
+#include "support/ip_literal.h"
+
 namespace pv {
 namespace {
 
@@ -60,11 +62,6 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-bool IsAddress(int family, std::string_view text) {
-  unsigned char binary[sizeof(in6_addr)];
-  return inet_pton(family, std::string(text).c_str(), binary) == 1;
-}
-
 // A port number 1..65535 in decimal.
 bool IsPort(std::string_view text) {
   if (text.empty() || text.size() > 5) return false;
@@ -86,12 +83,12 @@ std::string CanonicalServer(std::string_view item) {
     const std::string_view rest = item.substr(close + 1);
     if (!rest.empty() && (rest.front() != ':' || rest.size() == 1)) return {};
     if (!rest.empty()) port = rest.substr(1);
-    if (!IsAddress(AF_INET6, host)) return {};
+    if (!IsIpv6Literal(host)) return {};
   } else if (std::count(item.begin(), item.end(), ':') == 1) {
     host = item.substr(0, item.find(':'));
     port = item.substr(item.find(':') + 1);
-    if (port.empty() || !IsAddress(AF_INET, host)) return {};
-  } else if (!IsAddress(AF_INET, host) && !IsAddress(AF_INET6, host)) {
+    if (port.empty() || !IsIpv4Literal(host)) return {};
+  } else if (!IsIpLiteral(host)) {
     return {};
   }
   if (!port.empty() && !IsPort(port)) return {};
@@ -322,16 +319,7 @@ std::string IpLiteral(std::string_view host) {
     host = host.substr(1, host.size() - 2);
     if (host.size() > 5 && strncasecmp(host.data(), "IPv6:", 5) == 0) host.remove_prefix(5);
   }
-  const std::string text(host);
-  unsigned char binary[sizeof(in6_addr)];
-  char normal[INET6_ADDRSTRLEN];
-  for (int family : {AF_INET, AF_INET6}) {
-    if (inet_pton(family, text.c_str(), binary) == 1 &&
-        inet_ntop(family, binary, normal, sizeof normal) != nullptr) {
-      return normal;
-    }
-  }
-  return {};
+  return NormalIpText(host);
 }
 
 // "localhost" and the names below it (RFC 6761 section 6.3), with or without the final dot.

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "transport/recipients.h"
+#include "support/ip_literal.h"
 #include "support/text.h"
+#include "transport/recipients.h"
 #include "transport/dns.h"
 #include "transport/mx_fallback.h"
 #include "transport/smtp_reply.h"

@@ -1,5 +1,6 @@
 #include "transport/mx_fallback.h"
 
+#include "support/ip_literal.h"
 #include "transport/result_condition.h"
 
 namespace pv {

@@ -1,7 +1,6 @@
 #include "transport/recipients.h"
 
-#include <arpa/inet.h>
-
+#include "support/ip_literal.h"
 #include "support/text.h"
 
 namespace pv {
@@ -119,13 +118,7 @@ std::string CheckDotAtomLocalPart(std::string_view local) {
 }
 
 std::string CheckAddressLiteral(std::string_view literal) {
-  if (literal.size() < 3 || literal.back() != ']') return Invalid("bad address literal");
-  const std::string inner(literal.substr(1, literal.size() - 2));
-  unsigned char buffer[16];
-  const bool ok = StartsWithNoCase(inner, "IPv6:")
-                      ? inet_pton(AF_INET6, inner.c_str() + 5, buffer) == 1
-                      : inet_pton(AF_INET, inner.c_str(), buffer) == 1;
-  return ok ? std::string() : Invalid("bad address literal");
+  return IsAddressLiteral(literal) ? std::string() : Invalid("bad address literal");
 }
 
 std::string CheckLabel(std::string_view label) {

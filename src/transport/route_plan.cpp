@@ -1,20 +1,14 @@
 #include "transport/route_plan.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <map>
 
+#include "support/ip_literal.h"
 #include "support/text.h"
 #include "transport/recipients.h"
 
 namespace pv {
 namespace {
-
-bool IsIpv4Literal(const std::string& host) {
-  unsigned char buffer[4];
-  return inet_pton(AF_INET, host.c_str(), buffer) == 1;
-}
 
 // host, host:port or [IPv6]:port.
 void SplitRelayHost(const std::string& relay, std::string& host, std::uint16_t& port,
@@ -85,12 +79,6 @@ std::string ValidHeloName(const std::string& name) {
                     return c > 32 && c < 127 && c != '<' && c != '>';
                   });
   return ok ? std::string(trimmed) : "localhost.localdomain";
-}
-
-bool IsIpLiteral(const std::string& host) {
-  unsigned char buffer[16];
-  return inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
-         inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
 bool ProxyResolvesNames(const ProxySettings& proxy) { return proxy.type == 2 || proxy.type == 3; }

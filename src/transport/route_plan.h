@@ -51,7 +51,6 @@ SmtpSessionOptions SessionOptionsFor(const Route& route, const RelaySettings& re
 // may not go into EHLO.
 std::string ValidHeloName(const std::string& name);
 
-bool IsIpLiteral(const std::string& host);
 // SOCKS5 resolves a relay's host name itself; SOCKS4 reaches IPv4 addresses only.
 bool ProxyResolvesNames(const ProxySettings& proxy);
 std::vector<std::string> ReachableAddresses(const std::vector<std::string>& addresses,

@@ -5,6 +5,9 @@
 #include <openssl/crypto.h>
 
 #include <cstdio>
+#include <optional>
+
+#include "support/ip_literal.h"
 
 namespace pv {
 namespace {
@@ -30,12 +33,6 @@ std::string Hex(unsigned char value) {
 void PutPort(std::string& out, std::uint16_t port) {
   out += static_cast<char>(port >> 8);
   out += static_cast<char>(port & 0xFF);
-}
-
-// An IP literal of the given family, in network byte order; false when it is none.
-bool ParseIp(int family, std::string_view text, void* address) {
-  const std::string copy(text);
-  return ::inet_pton(family, copy.c_str(), address) == 1;
 }
 
 SocksAnswer Incomplete(std::size_t need) { return {need, "", ""}; }
@@ -91,8 +88,8 @@ bool IsHostNameByte(char c) { return c > 0x20 && c < 0x7F; }
 
 SocksRequest BuildSocks4Connect(std::string_view ipv4, std::uint16_t port,
                                 std::string_view userId) {
-  in_addr address{};
-  if (!ParseIp(AF_INET, ipv4, &address)) {
+  const std::optional<Ipv4Bytes> address = ParseIpv4(ipv4);
+  if (!address) {
     return {"", "SOCKS4 needs an IPv4 address (" + std::string(ipv4) + " is not one)"};
   }
   if (userId.find('\0') != std::string_view::npos) {
@@ -100,7 +97,7 @@ SocksRequest BuildSocks4Connect(std::string_view ipv4, std::uint16_t port,
   }
   std::string bytes{'\x04', '\x01'};
   PutPort(bytes, port);
-  bytes.append(reinterpret_cast<const char*>(&address), 4);
+  bytes.append(address->begin(), address->end());
   bytes.append(userId);
   bytes += '\0';
   return {bytes, ""};
@@ -175,13 +172,12 @@ SocksRequest BuildSocks5Connect(std::string_view host, std::uint16_t port) {
     host = host.substr(1, host.size() - 2);
   }
   std::string bytes{'\x05', '\x01', '\x00'};
-  unsigned char address[16];
-  if (ParseIp(AF_INET, host, address)) {
+  if (const std::optional<Ipv4Bytes> v4 = ParseIpv4(host)) {
     bytes += static_cast<char>(kAtypIpv4);
-    bytes.append(reinterpret_cast<const char*>(address), 4);
-  } else if (ParseIp(AF_INET6, host, address)) {
+    bytes.append(v4->begin(), v4->end());
+  } else if (const std::optional<Ipv6Bytes> v6 = ParseIpv6(host)) {
     bytes += static_cast<char>(kAtypIpv6);
-    bytes.append(reinterpret_cast<const char*>(address), 16);
+    bytes.append(v6->begin(), v6->end());
   } else {
     if (host.empty() || host.size() > 255) {
       return {"", "a host name for a SOCKS5 proxy must be 1 to 255 bytes long"};

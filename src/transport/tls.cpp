@@ -1,6 +1,5 @@
 #include "transport/tls.h"
 
-#include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -9,6 +8,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+
+#include "support/ip_literal.h"
 
 namespace pv {
 
@@ -130,12 +131,6 @@ std::string OpenSslErrors() {
     text += reason;
   }
   return text.empty() ? "unknown TLS error" : text;
-}
-
-bool IsIpLiteral(const std::string& text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
 // SNI and the name check. An IP literal is matched against the certificate's IP addresses
