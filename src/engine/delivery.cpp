@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "engine/comma_list.h"
-#include "engine/server_address.h"
+#include "support/server_address.h"
 #include "support/text.h"
 
 namespace pv {

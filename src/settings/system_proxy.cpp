@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 
+#include "support/host_port.h"
 #include "support/text.h"
 
 namespace pv {
@@ -23,18 +24,15 @@ std::string SocksProxyFromUrl(std::string_view url) {
   const std::size_t at = authority.rfind('@');
   if (at != std::string_view::npos) authority.remove_prefix(at + 1);
 
-  // The port follows the last ":" that is not inside the brackets of an IPv6 address.
-  const std::size_t bracketEnd = authority.starts_with('[') ? authority.find(']') : 0;
-  if (bracketEnd == std::string_view::npos) return "";
-  const std::size_t colon = authority.find(':', bracketEnd);
-  const std::string_view host = authority.substr(0, colon);
-  if (host.empty() || host == "[]") return "";
-  if (colon == std::string_view::npos || colon + 1 == authority.size()) {
-    return std::string(host) + ":1080";
-  }
-  const std::string_view port = authority.substr(colon + 1);
+  // The first colon ends the host, unless the host is a bracketed IPv6 address.
+  const HostPortParts parts = SplitHostPort(authority, ColonRule::FirstColon);
+  if (parts.malformed || parts.host.empty()) return "";
+  const std::string host =
+      parts.bracketed ? "[" + std::string(parts.host) + "]" : std::string(parts.host);
+  if (parts.port.empty()) return host + ":1080";
+  const std::string_view port = parts.port;
   if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return "";
-  return std::string(authority);
+  return host + ":" + std::string(port);
 }
 
 std::string GetSystemSocksProxy() {

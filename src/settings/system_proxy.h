@@ -9,7 +9,8 @@ namespace pv {
 // host:port of a proxy URL with a SOCKS scheme (any case), without user, password and path,
 // for example "socks5h://user:pw@proxy.local:1080/" gives "proxy.local:1080"; an IPv6 host
 // keeps its brackets. Without a port the SOCKS port 1080 is added. "" for any other value: no
-// scheme, another scheme, no host, a port that is not a number.
+// scheme, another scheme, no host, a port that is not a number, an unclosed "[" or anything
+// but ":" after the "]".
 std::string SocksProxyFromUrl(std::string_view url);
 
 // SocksProxyFromUrl of ALL_PROXY, or of all_proxy when ALL_PROXY is unset; "" when neither.

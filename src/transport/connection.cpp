@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/duration_text.h"
+#include "support/host_port.h"
 #include "support/unique_fd.h"
 #include "transport/socket_io.h"
 #include "transport/socks.h"

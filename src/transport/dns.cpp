@@ -14,6 +14,7 @@
 #include <random>
 #include <string_view>
 
+#include "support/host_port.h"
 #include "support/ip_literal.h"
 
 namespace pv {
@@ -62,36 +63,18 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-// A port number 1..65535 in decimal.
-bool IsPort(std::string_view text) {
-  if (text.empty() || text.size() > 5) return false;
-  if (text.find_first_not_of("0123456789") != std::string_view::npos) return false;
-  const int port = std::stoi(std::string(text));
-  return port >= 1 && port <= 65535;
-}
-
 // One server as c-ares reads it ("1.2.3.4", "1.2.3.4:53", "::1", "[::1]:53"), from those forms
 // and "[::1]"; "" when it is none of them. c-ares 1.18 checks too little itself: it takes
 // "1.2.3" as 1.2.3.255, "127.0.0.1.5" as 127.0.0.1 and port 99999 as 34463.
 std::string CanonicalServer(std::string_view item) {
-  std::string_view host = item;
-  std::string_view port;
-  if (item.front() == '[') {
-    const auto close = item.find(']');
-    if (close == std::string_view::npos) return {};
-    host = item.substr(1, close - 1);
-    const std::string_view rest = item.substr(close + 1);
-    if (!rest.empty() && (rest.front() != ':' || rest.size() == 1)) return {};
-    if (!rest.empty()) port = rest.substr(1);
-    if (!IsIpv6Literal(host)) return {};
-  } else if (std::count(item.begin(), item.end(), ':') == 1) {
-    host = item.substr(0, item.find(':'));
-    port = item.substr(item.find(':') + 1);
-    if (port.empty() || !IsIpv4Literal(host)) return {};
-  } else if (!IsIpLiteral(host)) {
-    return {};
-  }
-  if (!port.empty() && !IsPort(port)) return {};
+  const HostPortParts parts = SplitHostPort(item, ColonRule::BareIpv6);
+  const std::string_view host = parts.host;
+  const std::string_view port = parts.port;
+  const bool address = parts.bracketed ? IsIpv6Literal(host)
+                       : parts.hasPort ? IsIpv4Literal(host)
+                                       : IsIpLiteral(host);
+  if (parts.malformed || !address) return {};
+  if (parts.hasPort && !ParsePortNumber(port)) return {};
   const bool v6 = host.find(':') != std::string_view::npos;
   if (port.empty()) return std::string(host);
   return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::string(port);

@@ -3,37 +3,12 @@
 #include <algorithm>
 #include <map>
 
+#include "support/host_port.h"
 #include "support/ip_literal.h"
 #include "support/text.h"
 #include "transport/recipients.h"
 
 namespace pv {
-namespace {
-
-// host, host:port or [IPv6]:port.
-void SplitRelayHost(const std::string& relay, std::string& host, std::uint16_t& port,
-                    std::uint16_t defaultPort) {
-  std::string_view text = Trim(relay);
-  port = defaultPort;
-  std::string_view portText;
-  if (text.starts_with('[') && text.find(']') != std::string_view::npos) {
-    const auto close = text.find(']');
-    host = std::string(text.substr(1, close - 1));
-    if (text.substr(close + 1).starts_with(':')) portText = text.substr(close + 2);
-  } else if (text.find(':') != std::string_view::npos &&
-             text.find(':') == text.rfind(':')) {
-    host = std::string(Trim(text.substr(0, text.find(':'))));
-    portText = text.substr(text.find(':') + 1);
-  } else {
-    host = std::string(text);  // a bare IPv6 address or a name
-  }
-  const std::string digits(Trim(portText));
-  if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos &&
-      digits.size() <= 5 && std::stoi(digits) >= 1 && std::stoi(digits) <= 65535)
-    port = static_cast<std::uint16_t>(std::stoi(digits));
-}
-
-}  // namespace
 
 std::vector<Route> PlanRoutes(const std::vector<PendingRecipient>& pending,
                               const std::string& relayHost) {
@@ -49,8 +24,11 @@ std::vector<Route> PlanRoutes(const std::vector<PendingRecipient>& pending,
 }
 
 Endpoint RelayEndpoint(const RelaySettings& relay) {
+  // host, host:port, [IPv6]:port, or a bare IPv6 address; a port that is no port is ignored.
+  const HostPortParts parts = SplitHostPort(Trim(relay.host), ColonRule::BareIpv6);
   Endpoint endpoint;
-  SplitRelayHost(relay.host, endpoint.host, endpoint.port, relay.tls == RelayTls::Tls ? 465 : 25);
+  endpoint.host = std::string(parts.bracketed ? parts.host : Trim(parts.host));
+  endpoint.port = ParsePortNumber(Trim(parts.port)).value_or(relay.tls == RelayTls::Tls ? 465 : 25);
   return endpoint;
 }
 

@@ -13,15 +13,6 @@ Deadline DeadlineAfter(std::chrono::milliseconds timeout) {
   return std::chrono::steady_clock::now() + timeout;
 }
 
-std::string HostPortText(std::string_view host, std::uint16_t port) {
-  std::string text;
-  const bool ipv6 = host.find(':') != std::string_view::npos && !host.starts_with('[');
-  if (ipv6) text += '[';
-  text += host;
-  if (ipv6) text += ']';
-  return text + ":" + std::to_string(port);
-}
-
 NetError ErrnoError(int err) {
   char buffer[256];
   // GNU strerror_r: returns the text, which need not be in `buffer`.

@@ -15,9 +15,6 @@ using Deadline = std::chrono::steady_clock::time_point;
 
 Deadline DeadlineAfter(std::chrono::milliseconds timeout);
 
-// "127.0.0.2:25", "[::1]:25", "mx.example.org:25".
-std::string HostPortText(std::string_view host, std::uint16_t port);
-
 // The error for an errno value, with the system's text: ECONNREFUSED Refused, ENETUNREACH and
 // EHOSTUNREACH Unreachable, ECONNRESET and EPIPE Closed, ETIMEDOUT Timeout, anything else Other.
 NetError ErrnoError(int err);

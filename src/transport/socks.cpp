@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "support/host_port.h"
 #include "support/ip_literal.h"
 
 namespace pv {

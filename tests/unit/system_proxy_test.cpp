@@ -19,6 +19,7 @@ TEST(SystemProxyTest, SocksProxyFromUrl) {
       {"socks5://proxy.local:http", ""},
       {"socks5://:1080", ""},
       {"socks5://[::1", ""},
+      {"socks5://[::1]x:1080", ""},
       {"http://proxy.local:8080", ""},
       {"proxy.local:1080", ""},
       {"[::1]:1080", ""},

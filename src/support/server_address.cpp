@@ -1,8 +1,9 @@
-#include "engine/server_address.h"
+#include "support/server_address.h"
 
 #include <cmath>
 #include <cstdlib>
 
+#include "support/host_port.h"
 #include "support/text.h"
 
 namespace pv {
@@ -22,27 +23,6 @@ std::int32_t LeadingPort(std::string_view text) {
   if (!(rounded >= 1)) return 1;
   if (rounded > 65535) return 65535;
   return static_cast<std::int32_t>(rounded);
-}
-
-// Splits host and port; a bracketed IPv6 host keeps its colons.
-void SplitHostPort(std::string_view address, ServerAddress& out, std::int32_t defaultPort) {
-  std::size_t colon = address.find(':');
-  if (address.starts_with('[')) {
-    const auto close = address.find(']');
-    if (close != std::string_view::npos) {
-      out.host = std::string(address.substr(1, close - 1));
-      const auto rest = address.substr(close + 1);
-      out.port = rest.starts_with(':') ? LeadingPort(rest.substr(1)) : defaultPort;
-      return;
-    }
-  }
-  if (colon == std::string_view::npos) {
-    out.host = std::string(Trim(address));
-    out.port = defaultPort;
-    return;
-  }
-  out.port = LeadingPort(address.substr(colon + 1));
-  out.host = std::string(Trim(address.substr(0, colon)));
 }
 
 }  // namespace
@@ -67,7 +47,10 @@ bool ParseServerAddress(std::string_view address, ServerAddress& out, std::int32
     out.userInfo = std::string(address.substr(0, at));
     address = address.substr(at + 1);
   }
-  SplitHostPort(address, out, defaultPort);
+  // The first colon ends the host, unless the host is a bracketed IPv6 address.
+  const HostPortParts parts = SplitHostPort(address, ColonRule::FirstColon);
+  out.host = std::string(parts.bracketed ? parts.host : Trim(parts.host));
+  out.port = parts.hasPort ? LeadingPort(parts.port) : defaultPort;
   return !out.host.empty();
 }
 
