@@ -19,16 +19,6 @@ std::string WithoutCrLf(std::string text) {
   return text;
 }
 
-RelayTls RelayTlsOf(RelaySecurityMode mode) {
-  switch (mode) {
-    case RelaySecurityMode::StartTls: return RelayTls::StartTls;
-    case RelaySecurityMode::Tls: return RelayTls::Tls;
-    case RelaySecurityMode::None: return RelayTls::None;
-    case RelaySecurityMode::Auto: break;
-  }
-  return RelayTls::Auto;
-}
-
 void ReportFailure(const std::string& recipients, const DeliveryContext& c) {
   MailTransport& t = c.transport;
   LastExitCode = kExitTransportFailed;
@@ -62,8 +52,7 @@ void ConfigureTransport(MailTransport& transport, const SpoolerSettings& setting
   transport.SetProxyPort(proxy.port);
   transport.SetProxyPassword(settings.ProxyPassword);
   transport.SetRelayHost(settings.RelayHostName);
-  transport.SetRelayLogin(settings.RelayUser, settings.RelayPassword,
-                          RelayTlsOf(settings.RelaySecurity));
+  transport.SetRelayLogin(settings.RelayUser, settings.RelayPassword, settings.RelaySecurity);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/relay_security.h"
+
 namespace pv {
 
 inline constexpr std::string_view kSpoolerSection = "Spooler";
@@ -26,14 +28,8 @@ enum ProxyTypeCode : std::int32_t {
   ProxySocks5Auth = 3,
 };
 
-// How Postvane talks to the relay host (key RelaySecurity, compared after lower-casing).
-enum class RelaySecurityMode {
-  Auto,      // "auto" and any other text: STARTTLS when offered, the certificate not required
-  StartTls,  // "starttls": STARTTLS required, the certificate verified
-  Tls,       // "tls": TLS from the first byte (port 465 by default), the certificate verified
-  None,      // "none": never TLS
-};
-
+// The key RelaySecurity, compared after lower-casing: "starttls", "tls", "none"; "auto" and any
+// other text give Auto.
 RelaySecurityMode RelaySecurityFromText(std::string_view text);
 const char* RelaySecurityName(RelaySecurityMode mode);
 

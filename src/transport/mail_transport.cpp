@@ -133,7 +133,7 @@ void MailTransport::SetProxyUser(const std::string& user) { proxy_.user = user; 
 void MailTransport::SetProxyPassword(const std::string& password) { proxy_.password = password; }
 void MailTransport::SetRelayHost(const std::string& host) { relay_.host = host; }
 void MailTransport::SetRelayLogin(const std::string& user, const std::string& password,
-                                  RelayTls security) {
+                                  RelaySecurityMode security) {
   relay_.user = user;
   relay_.password = password;
   relay_.tls = security;

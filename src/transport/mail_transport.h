@@ -63,9 +63,11 @@ class MailTransport {
   void SetProxyPort(int port);
   void SetProxyUser(const std::string& user);
   void SetProxyPassword(const std::string& password);
-  // "" for direct delivery; host, host:port or [IPv6]:port (port 25, 465 for RelayTls::Tls).
+  // "" for direct delivery; host, host:port or [IPv6]:port (port 25, 465 for
+  // RelaySecurityMode::Tls).
   void SetRelayHost(const std::string& host);
-  void SetRelayLogin(const std::string& user, const std::string& password, RelayTls security);
+  void SetRelayLogin(const std::string& user, const std::string& password,
+                     RelaySecurityMode security);
   void SetTimeouts(const TransportTimeouts& timeouts);
 
   // ---- Delivery ----

@@ -28,16 +28,17 @@ Endpoint RelayEndpoint(const RelaySettings& relay) {
   const HostPortParts parts = SplitHostPort(Trim(relay.host), ColonRule::BareIpv6);
   Endpoint endpoint;
   endpoint.host = std::string(parts.bracketed ? parts.host : Trim(parts.host));
-  endpoint.port = ParsePortNumber(Trim(parts.port)).value_or(relay.tls == RelayTls::Tls ? 465 : 25);
+  const std::uint16_t defaultPort = relay.tls == RelaySecurityMode::Tls ? 465 : 25;
+  endpoint.port = ParsePortNumber(Trim(parts.port)).value_or(defaultPort);
   return endpoint;
 }
 
-TlsMode TlsModeOf(RelayTls security) {
+TlsMode TlsModeOf(RelaySecurityMode security) {
   switch (security) {
-    case RelayTls::StartTls: return TlsMode::Required;
-    case RelayTls::Tls: return TlsMode::Implicit;
-    case RelayTls::None: return TlsMode::Off;
-    case RelayTls::Auto: break;
+    case RelaySecurityMode::StartTls: return TlsMode::Required;
+    case RelaySecurityMode::Tls: return TlsMode::Implicit;
+    case RelaySecurityMode::None: return TlsMode::Off;
+    case RelaySecurityMode::Auto: break;
   }
   return TlsMode::Opportunistic;
 }

@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "support/relay_security.h"
 #include "transport/connection.h"
 #include "transport/smtp_session.h"
 
 namespace pv {
 
-enum class RelayTls { Auto, StartTls, Tls, None };
-
 struct RelaySettings {
   std::string host;  // "" for direct delivery; host, host:port or [IPv6]:port
   std::string user;  // "" for no login
   std::string password;
-  RelayTls tls = RelayTls::Auto;
+  RelaySecurityMode tls = RelaySecurityMode::Auto;
 };
 
 struct Route {
@@ -42,7 +41,7 @@ std::vector<Route> PlanRoutes(const std::vector<PendingRecipient>& pending,
                               const std::string& relayHost);
 // The relay's host and port (25, or 465 for implicit TLS, unless the setting names one).
 Endpoint RelayEndpoint(const RelaySettings& relay);
-TlsMode TlsModeOf(RelayTls security);
+TlsMode TlsModeOf(RelaySecurityMode security);
 // The session options for a route: the relay's TLS choice and login, or opportunistic TLS
 // without a login; heloName and the timeouts come from base.
 SmtpSessionOptions SessionOptionsFor(const Route& route, const RelaySettings& relay,

@@ -185,10 +185,10 @@ TEST_F(DeliveryTest, SocksProxyRefusalIsReportedWithTheProxysAnswer) {
 }
 
 TEST_F(DeliveryTest, RelayWithLoginOverStartTlsAndImplicitTls) {
-  const std::vector<std::pair<std::string, RelayTls>> cases = {
-      {rig_.Str("RIG_RELAY_AUTH"), RelayTls::StartTls},
-      {"submit.test:587", RelayTls::Auto},
-      {rig_.Str("RIG_RELAY_TLS"), RelayTls::Tls},
+  const std::vector<std::pair<std::string, RelaySecurityMode>> cases = {
+      {rig_.Str("RIG_RELAY_AUTH"), RelaySecurityMode::StartTls},
+      {"submit.test:587", RelaySecurityMode::Auto},
+      {rig_.Str("RIG_RELAY_TLS"), RelaySecurityMode::Tls},
   };
   for (const auto& [relay, security] : cases) {
     UseRelay(relay);
@@ -207,12 +207,12 @@ TEST_F(DeliveryTest, RelayWithLoginOverStartTlsAndImplicitTls) {
 
 TEST_F(DeliveryTest, RelayLoginFailuresAreTemporary) {
   UseRelay(rig_.Str("RIG_RELAY_AUTH"));
-  transport_.SetRelayLogin(rig_.Str("RIG_RELAY_USER"), "wrong", RelayTls::StartTls);
+  transport_.SetRelayLogin(rig_.Str("RIG_RELAY_USER"), "wrong", RelaySecurityMode::StartTls);
   EXPECT_FALSE(Send("ok@a.test"));
   EXPECT_EQ(transport_.GetResultCondition(), kConditionAuth);
   // STARTTLS required from a server that does not offer it.
   UseRelay(rig_.Str("RIG_MX2") + ":25");
-  transport_.SetRelayLogin("", "", RelayTls::StartTls);
+  transport_.SetRelayLogin("", "", RelaySecurityMode::StartTls);
   EXPECT_FALSE(Send("ok@a.test"));
   EXPECT_EQ(transport_.GetResultCondition(), kConditionTls);
 }

@@ -67,18 +67,18 @@ TEST(HostPort, PortNumbersAndText) {
 TEST(HostPort, RelayEndpoint) {
   struct Case {
     std::string host;
-    RelayTls tls;
+    RelaySecurityMode tls;
     std::string endpointHost;
     std::uint16_t port;
   };
   const std::vector<Case> cases = {
-      {"relay.example", RelayTls::Auto, "relay.example", 25},
-      {"relay.example", RelayTls::Tls, "relay.example", 465},
-      {" relay.example : 587 ", RelayTls::StartTls, "relay.example", 587},
-      {"[::1]:2525", RelayTls::Auto, "::1", 2525},
-      {"fe80::1", RelayTls::Auto, "fe80::1", 25},  // a bare IPv6 address has no port
-      {"relay.example:0", RelayTls::Tls, "relay.example", 465},
-      {"relay.example:smtp", RelayTls::Auto, "relay.example", 25},
+      {"relay.example", RelaySecurityMode::Auto, "relay.example", 25},
+      {"relay.example", RelaySecurityMode::Tls, "relay.example", 465},
+      {" relay.example : 587 ", RelaySecurityMode::StartTls, "relay.example", 587},
+      {"[::1]:2525", RelaySecurityMode::Auto, "::1", 2525},
+      {"fe80::1", RelaySecurityMode::Auto, "fe80::1", 25},  // a bare IPv6 address has no port
+      {"relay.example:0", RelaySecurityMode::Tls, "relay.example", 465},
+      {"relay.example:smtp", RelaySecurityMode::Auto, "relay.example", 25},
   };
   for (const Case& c : cases) {
     const Endpoint endpoint = RelayEndpoint({c.host, "", "", c.tls});
