@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/proxy_type.h"
 #include "support/relay_security.h"
 
 namespace pv {
@@ -19,14 +20,6 @@ inline constexpr std::string_view kDefaultProxyType = "None";
 inline constexpr std::string_view kSystemDnsServers = "<SYSTEM>";
 inline constexpr std::string_view kDefaultRetryInterval = "10,10,10,60,120,240,480,720,1440";
 inline constexpr std::int32_t kDefaultMaxRetryCount = 9;
-
-// The SOCKS proxy kinds (the value of SpoolerSettings::ProxyType).
-enum ProxyTypeCode : std::int32_t {
-  ProxyNone = 0,
-  ProxySocks4 = 1,
-  ProxySocks5NoAuth = 2,
-  ProxySocks5Auth = 3,
-};
 
 // The key RelaySecurity, compared after lower-casing: "starttls", "tls", "none"; "auto" and any
 // other text give Auto.

@@ -210,7 +210,8 @@ std::unique_ptr<Connection> OpenViaProxy(const std::string& host, std::uint16_t 
   const std::string target = HostPortText(host, port);
   const std::string proxyName = HostPortText(proxy.host, proxy.port);
   const std::string via = SocksVersionName(proxy.type) + " proxy " + proxyName;
-  const bool withUser = proxy.type == 3 || (proxy.type == 1 && !proxy.user.empty());
+  const bool withUser =
+      proxy.type == ProxySocks5Auth || (proxy.type == ProxySocks4 && !proxy.user.empty());
   transcript.Note("connecting to " + target + " via " + via +
                   (withUser ? " (user " + proxy.user + ")" : ""));
   SocksPlan plan = PlanSocksHandshake(proxy, host, port);
@@ -240,13 +241,13 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, std::uint1
                                              std::chrono::milliseconds timeout,
                                              Transcript& transcript, NetError& error) {
   error = {};
-  if (proxy.type < 0 || proxy.type > 3) {
+  if (!IsProxyTypeCode(proxy.type)) {
     error = {NetError::Kind::Other, "unknown proxy type " + std::to_string(proxy.type)};
     transcript.Note(error.text);
     return nullptr;
   }
   const Deadline deadline = DeadlineAfter(timeout);
-  if (proxy.type == 0) return OpenDirect(host, port, timeout, deadline, transcript, error);
+  if (proxy.type == ProxyNone) return OpenDirect(host, port, timeout, deadline, transcript, error);
   return OpenViaProxy(host, port, proxy, timeout, deadline, transcript, error);
 }
 

@@ -7,12 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "support/proxy_type.h"
 #include "transport/transcript.h"
 
 namespace pv {
 
 struct ProxySettings {
-  int type = 0;  // 0 none, 1 SOCKS4, 2 SOCKS5 without authentication, 3 SOCKS5 with user/password
+  ProxyTypeCode type = ProxyNone;
   std::string host;  // IP literal or host name (resolved by the system resolver)
   std::uint16_t port = 1080;
   std::string user;

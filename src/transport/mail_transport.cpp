@@ -124,7 +124,9 @@ DnsResolver& MailTransport::Resolver() {
   if (!resolver_) resolver_ = std::make_unique<DnsResolver>(dnsServers_, timeouts_.dns);
   return *resolver_;
 }
-void MailTransport::SetProxyType(int type) { proxy_.type = (type >= 0 && type <= 3) ? type : 0; }
+void MailTransport::SetProxyType(ProxyTypeCode type) {
+  proxy_.type = IsProxyTypeCode(type) ? type : ProxyNone;
+}
 void MailTransport::SetProxyHost(const std::string& host) { proxy_.host = host; }
 void MailTransport::SetProxyPort(int port) {
   proxy_.port = static_cast<std::uint16_t>(std::clamp(port, 1, 65535));

@@ -58,7 +58,8 @@ class MailTransport {
 
   // ---- Configuration ----
   void SetDnsServers(const std::string& servers);
-  void SetProxyType(int type);
+  // A code other than the four kinds means no proxy.
+  void SetProxyType(ProxyTypeCode type);
   void SetProxyHost(const std::string& host);
   void SetProxyPort(int port);
   void SetProxyUser(const std::string& user);

@@ -60,13 +60,13 @@ std::string ValidHeloName(const std::string& name) {
   return ok ? std::string(trimmed) : "localhost.localdomain";
 }
 
-bool ProxyResolvesNames(const ProxySettings& proxy) { return proxy.type == 2 || proxy.type == 3; }
+bool ProxyResolvesNames(const ProxySettings& proxy) { return IsSocks5(proxy.type); }
 
 std::vector<std::string> ReachableAddresses(const std::vector<std::string>& addresses,
                                             const ProxySettings& proxy) {
   std::vector<std::string> reachable;
   for (const std::string& address : addresses)
-    if (proxy.type != 1 || IsIpv4Literal(address)) reachable.push_back(address);
+    if (proxy.type != ProxySocks4 || IsIpv4Literal(address)) reachable.push_back(address);
   return reachable;
 }
 

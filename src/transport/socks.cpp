@@ -215,18 +215,20 @@ SocksAnswer ParseSocks5ConnectReply(std::string_view bytes) {
   return {0, "", BoundText(bytes.substr(0, total))};
 }
 
-std::string SocksVersionName(int proxyType) { return proxyType == 1 ? "SOCKS4" : "SOCKS5"; }
+std::string SocksVersionName(ProxyTypeCode proxyType) {
+  return proxyType == ProxySocks4 ? "SOCKS4" : "SOCKS5";
+}
 
 SocksPlan PlanSocksHandshake(const ProxySettings& proxy, std::string_view host,
                              std::uint16_t port) {
   SocksPlan plan;
   plan.type = proxy.type;
   SocksRequest connect;
-  if (proxy.type == 1) {
+  if (proxy.type == ProxySocks4) {
     connect = BuildSocks4Connect(host, port, proxy.user);
-  } else if (proxy.type == 2 || proxy.type == 3) {
-    plan.greeting = BuildSocks5Greeting(proxy.type == 3);
-    if (proxy.type == 3) {
+  } else if (IsSocks5(proxy.type)) {
+    plan.greeting = BuildSocks5Greeting(proxy.type == ProxySocks5Auth);
+    if (proxy.type == ProxySocks5Auth) {
       SocksRequest auth = BuildSocks5Auth(proxy.user, proxy.password);
       plan.auth = std::move(auth.bytes);
       plan.error = std::move(auth.error);
@@ -284,9 +286,11 @@ NetError RunSocksHandshake(int fd, SocksPlan& plan, std::string_view proxyName, 
   if (!plan.error.empty()) return {NetError::Kind::Proxy, plan.error};
   const std::string who = SocksVersionName(plan.type) + " proxy " + std::string(proxyName);
   SocksAnswer answer;
-  if (plan.type == 1) return Exchange(fd, plan.connect, ParseSocks4Reply, who, deadline, answer);
+  if (plan.type == ProxySocks4) {
+    return Exchange(fd, plan.connect, ParseSocks4Reply, who, deadline, answer);
+  }
 
-  const bool withPassword = plan.type == 3;
+  const bool withPassword = plan.type == ProxySocks5Auth;
   const auto parseMethod = [withPassword](std::string_view bytes) {
     return ParseSocks5MethodReply(bytes, withPassword);
   };

@@ -53,7 +53,7 @@ SocksAnswer ParseSocks5ConnectReply(std::string_view bytes);
 // Every request of one handshake, built before any byte goes out, so that a target or a
 // setting the proxy cannot take fails without contacting it.
 struct SocksPlan {
-  int type = 0;          // 1 SOCKS4, 2 SOCKS5, 3 SOCKS5 with user/password
+  ProxyTypeCode type = ProxyNone;
   std::string greeting;  // SOCKS5
   std::string auth;      // SOCKS5 with user/password: holds the password
   std::string connect;
@@ -62,7 +62,7 @@ struct SocksPlan {
 SocksPlan PlanSocksHandshake(const ProxySettings& proxy, std::string_view host, std::uint16_t port);
 
 // "SOCKS4" or "SOCKS5" for a proxy type.
-std::string SocksVersionName(int proxyType);
+std::string SocksVersionName(ProxyTypeCode proxyType);
 
 // Runs the plan over fd, a non-blocking socket connected to the proxy, so that fd then leads
 // to the target. proxyName ("127.0.0.20:1081") goes into the error texts. Kind Proxy for every

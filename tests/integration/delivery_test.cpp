@@ -45,7 +45,7 @@ class DeliveryTest : public ::testing::Test {
 
   void UseRelay(const std::string& relay) { transport_.SetRelayHost(relay); }
 
-  void UseProxy(int type, const std::string& key, bool withLogin) {
+  void UseProxy(ProxyTypeCode type, const std::string& key, bool withLogin) {
     const test::Endpoint proxy = rig_.Address(key);
     transport_.SetProxyType(type);
     transport_.SetProxyHost(proxy.host);
@@ -148,7 +148,7 @@ TEST_F(DeliveryTest, ReturnMailGoesWithTheNullReversePathAndTheHeadersAsGiven) {
 
 struct ProxyCase {
   const char* name;
-  int type;
+  ProxyTypeCode type;
   const char* proxyKey;
   bool login;
   const char* sourceKey;
@@ -157,10 +157,13 @@ struct ProxyCase {
 
 TEST_F(DeliveryTest, ThroughEverySocksProxy) {
   const std::vector<ProxyCase> cases = {
-      {"SOCKS4", 1, "RIG_SOCKS4", false, "RIG_SOCKS5_NOAUTH_SOURCE", nullptr},
-      {"SOCKS5", 2, "RIG_SOCKS5_NOAUTH", false, "RIG_SOCKS5_NOAUTH_SOURCE", nullptr},
-      {"SOCKS5 with password", 3, "RIG_SOCKS5_AUTH", true, "RIG_SOCKS5_AUTH_SOURCE", nullptr},
-      {"microsocks", 3, "RIG_MICROSOCKS", true, "RIG_MICROSOCKS_SOURCE", "RIG_MICROSOCKS_UP"},
+      {"SOCKS4", ProxySocks4, "RIG_SOCKS4", false, "RIG_SOCKS5_NOAUTH_SOURCE", nullptr},
+      {"SOCKS5", ProxySocks5NoAuth, "RIG_SOCKS5_NOAUTH", false, "RIG_SOCKS5_NOAUTH_SOURCE",
+       nullptr},
+      {"SOCKS5 with password", ProxySocks5Auth, "RIG_SOCKS5_AUTH", true, "RIG_SOCKS5_AUTH_SOURCE",
+       nullptr},
+      {"microsocks", ProxySocks5Auth, "RIG_MICROSOCKS", true, "RIG_MICROSOCKS_SOURCE",
+       "RIG_MICROSOCKS_UP"},
   };
   for (const auto& c : cases) {
     if (c.upKey != nullptr && !rig_.Flag(c.upKey)) continue;
@@ -176,7 +179,7 @@ TEST_F(DeliveryTest, ThroughEverySocksProxy) {
 }
 
 TEST_F(DeliveryTest, SocksProxyRefusalIsReportedWithTheProxysAnswer) {
-  UseProxy(3, "RIG_SOCKS5_AUTH", true);
+  UseProxy(ProxySocks5Auth, "RIG_SOCKS5_AUTH", true);
   transport_.SetProxyPassword("wrong");
   EXPECT_FALSE(Send("ok@a.test"));
   EXPECT_EQ(transport_.GetResultCondition(), kConditionProxy);

@@ -109,7 +109,7 @@ TEST(ConnectionTest, SocksHandshakesAndFailures) {
   struct Case {
     const char* name;
     std::function<void(int)> serve;  // nullptr: nothing listens on the proxy's port
-    int proxyType;
+    ProxyTypeCode proxyType;
     const char* target;
     NetError::Kind kind;
     std::string text;  // the transcript's last line, and the error; {P}: the proxy's address
@@ -119,23 +119,24 @@ TEST(ConnectionTest, SocksHandshakesAndFailures) {
        ScriptedProxy({{"\x05\x01\x00"s, "\x05\x00"s},
                       {"\x05\x01\x00\x03\x09localhost\x00\x19"s,
                        "\x05\x00\x00\x03\x05proxy\x04\x38"s + greeting}}),
-       2, "localhost", NetError::Kind::None,
+       ProxySocks5NoAuth, "localhost", NetError::Kind::None,
        "connected to localhost:25 via SOCKS5 proxy {P} (the proxy connects from proxy:1080)"},
       {"socks4",
        ScriptedProxy({{"\x04\x01\x00\x19\x7f\x00\x00\x02\x00"s,
                        "\x00\x5a\x00\x00\x00\x00\x00\x00"s + greeting}}),
-       1, "127.0.0.2", NetError::Kind::None,
+       ProxySocks4, "127.0.0.2", NetError::Kind::None,
        "connected to 127.0.0.2:25 via SOCKS4 proxy {P}"},
-      {"hangs up after the greeting", [](int fd) { ReadExactly(fd, 3); }, 2, "127.0.0.2",
-       NetError::Kind::Proxy, "SOCKS5 proxy {P} closed the connection during the handshake"},
-      {"silent after the greeting", [](int fd) { ReadExactly(fd, 4); }, 2, "127.0.0.2",
-       NetError::Kind::Timeout, "SOCKS5 proxy {P} did not answer in time (500 ms)"},
-      {"nothing listens", nullptr, 2, "127.0.0.2", NetError::Kind::Proxy,
+      {"hangs up after the greeting", [](int fd) { ReadExactly(fd, 3); }, ProxySocks5NoAuth,
+       "127.0.0.2", NetError::Kind::Proxy,
+       "SOCKS5 proxy {P} closed the connection during the handshake"},
+      {"silent after the greeting", [](int fd) { ReadExactly(fd, 4); }, ProxySocks5NoAuth,
+       "127.0.0.2", NetError::Kind::Timeout, "SOCKS5 proxy {P} did not answer in time (500 ms)"},
+      {"nothing listens", nullptr, ProxySocks5NoAuth, "127.0.0.2", NetError::Kind::Proxy,
        "connection refused by SOCKS5 proxy {P}"},
       // Refused before any connection: nothing listens there.
-      {"socks4, IPv6 target", nullptr, 1, "::1", NetError::Kind::Proxy,
+      {"socks4, IPv6 target", nullptr, ProxySocks4, "::1", NetError::Kind::Proxy,
        "SOCKS4 needs an IPv4 address (::1 is not one)"},
-      {"socks4, name target", nullptr, 1, "localhost", NetError::Kind::Proxy,
+      {"socks4, name target", nullptr, ProxySocks4, "localhost", NetError::Kind::Proxy,
        "SOCKS4 needs an IPv4 address (localhost is not one)"},
   };
   LoopbackSocket closed(false);  // bound, not listening: connections are refused
