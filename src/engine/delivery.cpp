@@ -68,6 +68,7 @@ bool LoadAndDeliver(const std::string& recipients, const std::function<void(Mail
     MailTransport& t = c.transport;
     t.ResetMail();
     load(t);
+    t.SetReturnMail(c.returnMail);
     ConfigureTransport(t, c.settings);
     ok = t.Send(c.settings.SenderHostName);
     protocol = t.GetResultProtocol();

@@ -16,6 +16,7 @@ struct DeliveryContext {
   std::string from;         // the mail's From value
   std::string subject;      // the mail's Subject value
   std::string commandLine;  // the program's arguments, for the report of an unexpected error
+  bool returnMail = false;  // the mail is a return mail (X-pvx-IsReturnMail)
 };
 
 // Delivers mailText to the comma list of recipients. protocol receives the transport's

@@ -154,8 +154,8 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   file.To = JoinDue(ledger.Due(RecipientListsOf(file)));
   if (file.To.empty() && (ledger.AnyServed() || ledger.AnyRefused()))
     return FinishWithoutAttempt(file, ledger, settings, encoding);
-  const DeliveryContext context{env_.transport, settings, env_.reporter, file.From, file.Subject,
-                                env_.commandLine};
+  const DeliveryContext context{env_.transport, settings,         env_.reporter,    file.From,
+                                file.Subject,    env_.commandLine, file.IsReturnMail};
   std::string protocol, served, refused;
   // The transport reads the send headers and the body where they are: no copy of the mail.
   const bool delivered =

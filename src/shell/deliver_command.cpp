@@ -72,7 +72,8 @@ int DeliverFile(const std::string& path, const std::string& commandLine) {
   std::string protocol, served;
   const bool ok =
       DeliverMailParts(recipients, file.SendHeaders, file.Body(), protocol, served,
-                       {transport, settings, reporter, file.From, file.Subject, commandLine});
+                       {transport, settings, reporter, file.From, file.Subject, commandLine,
+                        file.IsReturnMail});
   const int code = DeliveryExitCode(ok, recipients, transport.GetServedRecipients(),
                                     transport.GetRefusedRecipients());
   transport.CloseAllSessions();

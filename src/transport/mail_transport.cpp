@@ -1,10 +1,8 @@
 #include "transport/mail_transport.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "support/ip_literal.h"
-#include "support/text.h"
 #include "transport/recipients.h"
 #include "transport/dns.h"
 #include "transport/mx_fallback.h"
@@ -19,23 +17,6 @@ struct MailTransport::Recipient {
   RecipientOutcome outcome = RecipientOutcome::Pending;
   std::string reply;
 };
-
-namespace {
-
-// Whether the header block marks the mail as a return mail ("X-pvx-IsReturnMail: 1").
-bool IsReturnMail(std::string_view mail) {
-  const std::string_view header = mail.substr(0, mail.find("\r\n\r\n"));
-  for (const std::string& line : Split(header, '\n')) {
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    if (!EqualsNoCase(Trim(line.substr(0, colon)), "x-pvx-isreturnmail")) continue;
-    const std::string value(Trim(std::string_view(line).substr(colon + 1)));
-    return std::strtol(value.c_str(), nullptr, 10) != 0;
-  }
-  return false;
-}
-
-}  // namespace
 
 MailTransport::MailTransport() = default;
 
@@ -85,6 +66,7 @@ bool MailTransport::ResetMail() {
   from_.clear();
   recipientList_.clear();
   loaded_ = false;
+  returnMail_ = false;
   return true;
 }
 
@@ -213,16 +195,15 @@ bool MailTransport::Send(const std::string& senderHostName) {
     transcript_.Note(resultMessage_);
     return false;
   }
-  const bool returnMail = IsReturnMail(headers_);
-  reversePath_ = returnMail ? "" : ExtractMailbox(from_);
+  reversePath_ = returnMail_ ? "" : ExtractMailbox(from_);
   PrepareWire();
-  if (!returnMail && reversePath_.empty()) {
+  if (!returnMail_ && reversePath_.empty()) {
     for (Recipient& r : recipients_)
       if (r.outcome == RecipientOutcome::Pending)
         Settle(r, RecipientOutcome::Permanent, "invalid sender address: " + from_,
                kConditionInvalidAddress);
   }
-  if (returnMail) transcript_.Note("return mail: sent with the null reverse path MAIL FROM:<>");
+  if (returnMail_) transcript_.Note("return mail: sent with the null reverse path MAIL FROM:<>");
   const std::string heloName = ValidHeloName(senderHostName);
   for (const Route& route : BuildRoutes()) DeliverRoute(route, heloName);
   wire_.reset();  // the sessions hold no reference between mails

@@ -55,6 +55,9 @@ class MailTransport {
   // are views that must stay valid until Send returns.
   bool LoadMailParts(std::string_view headers, std::string_view body, const std::string& from,
                      const std::string& recipients);
+  // The loaded mail is a return mail: it goes with the null reverse path (MAIL FROM:<>), so
+  // that its failure is never answered. ResetMail clears the mark.
+  void SetReturnMail(bool returnMail) { returnMail_ = returnMail; }
 
   // ---- Configuration ----
   void SetDnsServers(const std::string& servers);
@@ -119,6 +122,7 @@ class MailTransport {
   std::string from_;
   std::string recipientList_;
   bool loaded_ = false;
+  bool returnMail_ = false;
   std::string reversePath_;  // of the current Send
   // Of the current Send: the wire bytes, and their 7-bit form once a server without 8BITMIME
   // asked for it (or why there is none).

@@ -33,9 +33,10 @@ class DeliveryTest : public ::testing::Test {
            "\r\nMIME-Version: 1.0\r\n" + extraHeaders + "\r\nHello.\r\n.dot line\r\n";
   }
 
-  bool Send(const std::string& to, const std::string& extraHeaders = "") {
+  bool Send(const std::string& to, const std::string& extraHeaders = "", bool returnMail = false) {
     transport_.ResetMail();
     transport_.LoadMail(Mail(to, extraHeaders), "Sender <s@src.test>", to);
+    transport_.SetReturnMail(returnMail);
     return transport_.Send("client.src.test");
   }
 
@@ -136,8 +137,8 @@ TEST_F(DeliveryTest, RelayTakesEveryDomainAndKeepsTheSessionOpen) {
 
 TEST_F(DeliveryTest, ReturnMailGoesWithTheNullReversePathAndTheHeadersAsGiven) {
   // The transport sends the header block it is given: leaving out what is not sent is the
-  // spool engine's part.
-  ASSERT_TRUE(Send("ok@a.test", "X-pvx-IsReturnMail: 1\r\nX-pvx-Foo: kept\r\n"));
+  // spool engine's part, and so is telling a return mail.
+  ASSERT_TRUE(Send("ok@a.test", "X-pvx-IsReturnMail: 1\r\nX-pvx-Foo: kept\r\n", true));
   const auto mail = Received("RIG_MX1_MAILDIR");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->Str("mail_from"), "<>");  // how the server records the null reverse path
