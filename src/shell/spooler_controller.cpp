@@ -15,7 +15,7 @@ constexpr int kSoonSeconds = 3;
 
 SpoolerController::SpoolerController(ControllerParts parts) : parts_(std::move(parts)) {
   timer_.setInterval(kTickMs);
-  QObject::connect(&timer_, &QTimer::timeout, [this] { OnTick(); });
+  QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
 }
 
 SpoolerController::~SpoolerController() {
@@ -49,7 +49,7 @@ void SpoolerController::UpdateTrayStatus() {
 }
 
 bool SpoolerController::StartService() {
-  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
+  parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
   parts_.state.Paused = false;
   UpdateTrayStatus();
   timer_.start();
@@ -70,7 +70,7 @@ bool SpoolerController::ContService() {
     return false;
   }
   parts_.state.Paused = false;
-  parts_.state.SetNextRun(LocalDateTime::Now().AddSeconds(kSoonSeconds));
+  parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
   UpdateTrayStatus();
   timer_.start();
   return true;
@@ -90,14 +90,14 @@ bool SpoolerController::EndService() {
 
 bool SpoolerController::SpoolNow() {
   if (parts_.state.Paused) return false;
-  parts_.state.SetNextRun(LocalDateTime::Now());
+  parts_.state.SetNextRun(parts_.now());
   // The tick that would start the run anyway, without waiting up to a second for it.
-  OnTick();
+  Tick();
   return true;
 }
 
-void SpoolerController::OnTick() {
-  const LocalDateTime now = LocalDateTime::Now();
+void SpoolerController::Tick() {
+  const LocalDateTime now = parts_.now();
   if (now < parts_.state.NextRun()) return;
   if (!IsOnline()) {
     parts_.state.SetNextRun(parts_.state.NextRun().AddSeconds(kSoonSeconds));

@@ -10,6 +10,7 @@
 
 #include "reporting_api/result_reporter.h"
 #include "engine/spool_engine.h"
+#include "support/date_time.h"
 
 namespace pv {
 
@@ -29,6 +30,8 @@ struct ControllerParts {
   std::function<bool()> networkAlive;
   // Told "begins" and "ends" around every spool run, on the run's thread; may be empty.
   std::function<void(const std::string& event)> onRun = nullptr;
+  // The clock; tests replace it.
+  std::function<LocalDateTime()> now = [] { return LocalDateTime::Now(); };
 };
 
 class SpoolerController {
@@ -54,8 +57,12 @@ class SpoolerController {
   // One line for people and for --status: the state and the next run.
   std::string StatusText() const;
 
+  // One tick of the timer (every second while running): when the next run is due, starts it
+  // on the worker thread, or, offline, tries again 3 seconds later; a run still busy leaves the
+  // next one due.
+  void Tick();
+
  private:
-  void OnTick();
   void StartRun();
   void FinishRun();
 

@@ -1,0 +1,31 @@
+#pragma once
+// The answers of the control channel: one request line in, one answer line out. SPOOLNOW and
+// STATUS are for anyone who reaches the socket; PAUSE and CONTINUE only for the spooler's own
+// user and root.
+#include <string>
+#include <sys/types.h>
+
+#include "settings/spooler_settings.h"
+
+namespace pv {
+
+// The running spooler as the control channel sees it.
+class ControlledSpooler {
+ public:
+  virtual ~ControlledSpooler() = default;
+  // An immediate run; false while paused (then it has no effect).
+  virtual bool SpoolNow() = 0;
+  virtual bool PauseService() = 0;
+  // False when the settings could not be reloaded (the spooler stays paused).
+  virtual bool ContService() = 0;
+  // The state and the next run, as a person reads it.
+  virtual std::string StatusText() const = 0;
+  virtual SpoolerSettings Settings() const = 0;
+};
+
+// The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, or "UNKNOWN".
+std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
+                          uid_t ownUid);
+
+}  // namespace pv

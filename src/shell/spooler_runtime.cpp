@@ -1,0 +1,86 @@
+#include "shell/spooler_runtime.h"
+
+#include <unistd.h>
+#include <vector>
+
+#include "platform/network_state.h"
+#include "shell/control_answer.h"
+#include "shell/debug_line.h"
+#include "shell/settings_state.h"
+#include "support/durable_write.h"
+#include "support/paths.h"
+
+namespace pv {
+namespace {
+
+ReportingValues ReportingValuesOf(const StartupValues& startup) {
+  ReportingValues values;
+  values.CsvQuote = startup.CsvQuote;
+  values.CsvSeparator = startup.CsvSeparator;
+  values.IsService = startup.IsService;
+  values.ProgramDirectory = startup.ProgramDirectory;
+  return values;
+}
+
+std::string SpoolDirectory() { return DirectoryPart(SettingsSnapshot().SpoolFilePattern); }
+
+// The controller and the settings record, as the control channel asks them.
+class ControlledController : public ControlledSpooler {
+ public:
+  explicit ControlledController(SpoolerController& controller) : controller_(controller) {}
+  bool SpoolNow() override { return controller_.SpoolNow(); }
+  bool PauseService() override { return controller_.PauseService(); }
+  bool ContService() override { return controller_.ContService(); }
+  std::string StatusText() const override { return controller_.StatusText(); }
+  SpoolerSettings Settings() const override { return SettingsSnapshot(); }
+
+ private:
+  SpoolerController& controller_;
+};
+
+}  // namespace
+
+SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string commandLine,
+                               SpoolerFrontEnd frontEnd)
+    : reporter_(ReportingValuesOf(startup), [] { return SettingsSnapshot(); }, frontEnd.notifier,
+                systemLog_),
+      engine_({state_, transport_, reporter_, frontEnd.notifier,
+               [] { return SettingsSnapshot(); }, nullptr, std::move(commandLine)}),
+      controller_({engine_, state_, transport_, reporter_, std::move(frontEnd.showState),
+                   [this] {
+                     const bool ok = LoadSettingsRecord();
+                     reporter_.OnSettingsLoaded();
+                     return ok;
+                   },
+                   [] { return SettingsSnapshot(); }, IsNetworkAlive,
+                   [](const std::string& event) {
+                     TraceDebug({"Spool run " + event, SpoolDirectory()});
+                   }}) {
+  controller_.SetOnEnded(std::move(frontEnd.quit));
+}
+
+SpoolerRuntime::~SpoolerRuntime() = default;
+
+void SpoolerRuntime::RecoverStrandedMails() {
+  const std::string pattern = SettingsSnapshot().SpoolFilePattern;
+  RemoveAbandonedTempFiles(DirectoryPart(pattern));
+  const std::vector<std::string> recovered = engine_.RecoverWorkingFiles(pattern);
+  if (recovered.empty()) return;
+  std::string names;
+  for (const std::string& path : recovered) names += (names.empty() ? "" : ", ") + path;
+  reporter_.ReportResult(kResultError, "<SYSTEM>", "<SYSTEM>", "<SYSTEM>", 0,
+                         "Recovered " + std::to_string(recovered.size()) +
+                             " spool file(s) that an earlier run left unfinished: " + names,
+                         "");
+}
+
+bool SpoolerRuntime::ListenForControl(const std::string& runtimeDirectory, std::string& error) {
+  control_ = std::make_unique<ControlServer>(
+      runtimeDirectory, [this](const std::string& request, uid_t peer) {
+        ControlledController spooler(controller_);
+        return ControlAnswer(spooler, request, peer, ::geteuid());
+      });
+  return control_->Listen(error);
+}
+
+}  // namespace pv

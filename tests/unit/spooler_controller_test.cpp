@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/spool_engine.h"
+#include "reporting_api/notifier.h"
+#include "shell/spooler_controller.h"
+#include "temp_dir.h"
+
+namespace pv {
+namespace {
+
+const LocalDateTime kStart = LocalDateTime::FromCivil(2026, 12, 7, 9, 0, 0);
+constexpr int kUpDelay = 60;
+
+// A clock the test sets; read by the controller and by the run's thread.
+class TestClock {
+ public:
+  LocalDateTime Now() const {
+    std::lock_guard lock(mutex_);
+    return now_;
+  }
+  // Seconds after kStart.
+  void Set(int seconds) {
+    std::lock_guard lock(mutex_);
+    now_ = kStart.AddSeconds(seconds);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  LocalDateTime now_ = kStart;
+};
+
+class RecordingReporter : public ResultReporter {
+ public:
+  void ReportResult(ResultKind kind, const std::string&, const std::string&, const std::string&,
+                    std::int32_t, const std::string& message, const std::string&) override {
+    std::lock_guard lock(mutex);
+    reports.push_back((kind == kResultError ? "error: " : "ok: ") + message);
+  }
+  std::mutex mutex;
+  std::vector<std::string> reports;
+};
+
+// Holds a delivery until the test lets it go; open unless closed.
+class Gate {
+ public:
+  void Close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+  }
+  void Open() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+  // On the run's thread: says it has arrived, then waits until the gate is open.
+  void Pass() {
+    std::unique_lock lock(mutex_);
+    arrived_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool WaitForArrival() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return arrived_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  bool arrived_ = false;
+};
+
+// A controller with its engine on an empty spool directory of its own and a clock, network
+// and settings load the test decides.
+class SpoolerControllerTest : public ::testing::Test {
+ protected:
+  // A run still held at the gate finishes, so that the controller can join it.
+  ~SpoolerControllerTest() override { gate.Open(); }
+  SpoolerControllerTest() {
+    settings.DefaultExtension = "eml";
+    settings.SpoolFilePattern = dir / "*.eml";
+    settings.RetryInterval = std::string(kDefaultRetryInterval);
+    settings.UpDelay = kUpDelay;
+  }
+
+  // Seconds from kStart to the next run.
+  std::int64_t NextRun() const {
+    return (state.NextRun().Milliseconds() - kStart.Milliseconds()) /
+           LocalDateTime::kMillisecondsPerSecond;
+  }
+  std::vector<std::string> RunEvents() {
+    std::lock_guard lock(runMutex);
+    return runEvents;
+  }
+  // Lets the event loop work until done() holds; false when it never did.
+  static bool WaitUntil(const std::function<bool()>& done) {
+    for (int round = 0; round < 2000; ++round) {
+      QCoreApplication::processEvents();
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
+  int argc = 1;
+  char name[11] = "unit_tests";
+  char* argv[2] = {name, nullptr};
+  QCoreApplication app{argc, argv};
+  test::TempDir dir;
+  SpoolerSettings settings;
+  TestClock clock;
+  bool network = true;
+  bool settingsLoad = true;
+  std::vector<std::pair<SpoolerState, std::string>> shown;
+  std::mutex runMutex;
+  std::vector<std::string> runEvents;
+  Gate gate;
+
+  SpoolRunState state;
+  MailTransport transport;
+  RecordingReporter reporter;
+  SilentNotifier notifier;
+  SpoolEngine engine{[this] {
+    SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
+                         nullptr, "test"};
+    env.now = [this] { return clock.Now(); };
+    env.deliver = [this](const std::string&, const std::string&, std::string&, std::string&,
+                         std::string&, const DeliveryContext&) {
+      gate.Pass();
+      return true;
+    };
+    return env;
+  }()};
+  SpoolerController controller{
+      {engine, state, transport, reporter,
+       [this](SpoolerState shownState, const std::string& text) {
+         shown.emplace_back(shownState, text);
+       },
+       [this] { return settingsLoad; }, [this] { return settings; }, [this] { return network; },
+       [this](const std::string& event) {
+         std::lock_guard lock(runMutex);
+         runEvents.push_back(event);
+       },
+       [this] { return clock.Now(); }}};
+};
+
+struct StateCase {
+  bool onlyIfOnline, network, runBusy, paused;
+  SpoolerState state;
+  std::string text;
+};
+
+TEST_F(SpoolerControllerTest, FourStatesFirstMatchWins) {
+  state.SetNextRun(kStart.AddSeconds(90));
+  const std::string waiting = "Next Run at " + FormatGeneralDate(kStart.AddSeconds(90));
+  const std::vector<StateCase> cases = {
+      {false, false, false, false, SpoolerState::Waiting, waiting},  // the network is not asked
+      {true, true, false, false, SpoolerState::Waiting, waiting},
+      {true, false, true, true, SpoolerState::Offline, "Not connected to the internet"},
+      {false, false, true, true, SpoolerState::Spooling, "Spooling eMail"},
+      {true, true, true, false, SpoolerState::Spooling, "Spooling eMail"},
+      {false, true, false, true, SpoolerState::Paused, "Paused"},
+  };
+  for (const StateCase& c : cases) {
+    settings.OnlyIfOnline = c.onlyIfOnline;
+    network = c.network;
+    state.SpoolCycleBusy = c.runBusy;
+    state.Paused = c.paused;
+    const std::string shownCase = std::to_string(c.onlyIfOnline) + std::to_string(c.network) +
+                                  std::to_string(c.runBusy) + std::to_string(c.paused);
+    EXPECT_EQ(controller.CurrentState(), c.state) << shownCase;
+    EXPECT_EQ(controller.IsOnline(), c.state != SpoolerState::Offline) << shownCase;
+    EXPECT_EQ(controller.StatusText(), c.text) << shownCase;
+  }
+  state.SpoolCycleBusy = false;
+}
+
+// One operation at a time (seconds after kStart), what it answers, where it leaves the next
+// run and which state it shows.
+struct LifeStep {
+  std::string operation;
+  int at;
+  bool answer;
+  std::int64_t nextRun;
+  SpoolerState state;
+};
+
+TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
+  const std::map<std::string, std::function<bool()>> operations = {
+      {"start", [this] { return controller.StartService(); }},
+      {"pause", [this] { return controller.PauseService(); }},
+      {"continue", [this] { return controller.ContService(); }},
+      {"continue, settings fail",
+       [this] {
+         settingsLoad = false;
+         const bool answer = controller.ContService();
+         settingsLoad = true;
+         return answer;
+       }},
+      {"spool now", [this] { return controller.SpoolNow(); }},
+      {"tick", [this] { return controller.Tick(), true; }},
+  };
+  const std::vector<LifeStep> steps = {
+      {"start", 0, true, 3, SpoolerState::Waiting},     // 3 seconds from now
+      {"tick", 2, true, 3, SpoolerState::Waiting},      // not due yet
+      {"pause", 2, true, 3, SpoolerState::Paused},
+      {"spool now", 2, false, 3, SpoolerState::Paused},  // ignored while paused
+      {"continue, settings fail", 40, false, 3, SpoolerState::Paused},
+      {"continue", 50, true, 53, SpoolerState::Waiting},
+      {"pause", 51, true, 53, SpoolerState::Paused},
+      {"start", 70, true, 73, SpoolerState::Waiting},
+  };
+  for (const LifeStep& step : steps) {
+    clock.Set(step.at);
+    shown.clear();
+    const std::string shownStep = step.operation + " at " + std::to_string(step.at);
+    EXPECT_EQ(operations.at(step.operation)(), step.answer) << shownStep;
+    EXPECT_EQ(NextRun(), step.nextRun) << shownStep;
+    EXPECT_EQ(controller.CurrentState(), step.state) << shownStep;
+    EXPECT_EQ(state.Paused.load(), step.state == SpoolerState::Paused) << shownStep;
+    if (step.operation != "tick" && step.answer) {
+      ASSERT_EQ(shown.size(), 1u) << shownStep;
+      EXPECT_EQ(shown[0].first, step.state) << shownStep;
+      EXPECT_EQ(shown[0].second, controller.StatusText()) << shownStep;
+    } else {
+      EXPECT_TRUE(shown.empty()) << shownStep;
+    }
+  }
+  EXPECT_EQ(reporter.reports, std::vector<std::string>{"error: Error while loading settings"});
+  EXPECT_TRUE(RunEvents().empty());
+}
+
+// While offline every due tick moves the next run on by 3 seconds, from where it was.
+struct OfflineTick {
+  int at;
+  std::int64_t nextRun;
+  bool shows;
+};
+
+TEST_F(SpoolerControllerTest, OfflineTicksRetryEveryThreeSeconds) {
+  settings.OnlyIfOnline = true;
+  network = false;
+  controller.StartService();
+  const std::vector<OfflineTick> ticks = {
+      {1, 3, false}, {3, 6, true}, {5, 6, false}, {20, 9, true}, {20, 12, true},
+      {20, 15, true}, {20, 18, true}, {20, 21, true}, {20, 21, false}, {21, 24, true},
+  };
+  for (const OfflineTick& tick : ticks) {
+    clock.Set(tick.at);
+    shown.clear();
+    controller.Tick();
+    const std::string shownTick = "tick at " + std::to_string(tick.at);
+    EXPECT_EQ(NextRun(), tick.nextRun) << shownTick;
+    EXPECT_EQ(shown.size(), tick.shows ? 1u : 0u) << shownTick;
+    if (!shown.empty()) {
+      EXPECT_EQ(shown[0].first, SpoolerState::Offline) << shownTick;
+    }
+  }
+  // A spool-now request while offline tests the network at once, then 3 seconds later.
+  clock.Set(50);
+  EXPECT_TRUE(controller.SpoolNow());
+  EXPECT_EQ(NextRun(), 53);
+  EXPECT_TRUE(RunEvents().empty());
+}
+
+// The tests below start spool runs on the worker thread.
+using SpoolerControllerRunTest = SpoolerControllerTest;
+
+TEST_F(SpoolerControllerRunTest, SpoolNowStartsARunAtOnceAndTheRunSetsTheNextOne) {
+  controller.StartService();
+  clock.Set(1);
+  shown.clear();
+  ASSERT_TRUE(controller.SpoolNow());
+  EXPECT_EQ(controller.CurrentState(), SpoolerState::Spooling);
+  ASSERT_TRUE(WaitUntil([this] { return controller.CurrentState() == SpoolerState::Waiting; }));
+  EXPECT_EQ(RunEvents(), (std::vector<std::string>{"begins", "ends"}));
+  EXPECT_EQ(NextRun(), 1 + kUpDelay);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].first, SpoolerState::Spooling);
+  EXPECT_EQ(shown[1].first, SpoolerState::Waiting);
+}
+
+TEST_F(SpoolerControllerRunTest, RunThatOutlastsItsIntervalIsFollowedAtOnce) {
+  test::WriteFile(dir / "a.eml",
+                  "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\nMime-Version: 1.0\r\n\r\nbody\r\n");
+  gate.Close();
+  controller.StartService();
+  clock.Set(1);
+  ASSERT_TRUE(controller.SpoolNow());
+  ASSERT_TRUE(gate.WaitForArrival());
+  EXPECT_EQ(NextRun(), 1 + kUpDelay);  // set by the run at its start
+  clock.Set(kUpDelay + 10);
+  controller.Tick();  // due, but the run is still busy: the next run stays due
+  EXPECT_EQ(NextRun(), kUpDelay + 10);
+  EXPECT_EQ(controller.CurrentState(), SpoolerState::Spooling);
+  EXPECT_EQ(RunEvents(), std::vector<std::string>{"begins"});
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([this] { return controller.CurrentState() == SpoolerState::Waiting; }));
+  controller.Tick();  // still due: the next run starts at the first tick after the end
+  ASSERT_TRUE(WaitUntil([this] { return RunEvents().size() == 4; }));
+  EXPECT_EQ(RunEvents(), (std::vector<std::string>{"begins", "ends", "begins", "ends"}));
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.eml"));  // delivered
+}
+
+}  // namespace
+}  // namespace pv
