@@ -9,6 +9,7 @@
 #include "scripting/sendmail/sendmail_message.h"
 #include "scripting/sendmail/sendmail_submission.h"
 #include "support/text.h"
+#include "transport/recipients.h"
 #include "transport/wire_data.h"
 
 namespace pv {
@@ -182,6 +183,11 @@ TEST(SendmailSubmission, FixUps) {
       {"an 8-bit -F name is encoded", {"-t", "-F", "J\xC3\xBCrgen"}, "", to + "\nb\n",
        {"From: =?utf-8?B?SsO8cmdlbg==?= <alice@host.test>"}, "Jürgen <alice@host.test>",
        "(no subject)"},
+      {"8-bit display names in address lists are encoded", {"-t"}, "",
+       "To: J\xC3\xBCrgen <j@x.test>, b@x.test\nFrom: \"M\xC3\xBCller, A\" <m@x.test>\n\nb\n",
+       {"To: =?utf-8?B?SsO8cmdlbg==?= <j@x.test>, b@x.test",
+        "From: \"=?utf-8?B?TcO8bGxlciwgQQ==?=\" <m@x.test>"},
+       "\"Müller, A\" <m@x.test>", "(no subject)"},
       {"an 8-bit subject is encoded, an empty one replaced", {"-t"}, "",
        to + "Subject: Gr\xC3\xBC\xC3\x9F" "e\n\nb\n", {"Subject: =?utf-8?B?R3LDvMOfZQ==?="}, "",
        "Grüße"},
@@ -223,6 +229,7 @@ TEST(SendmailSubmission, FixUps) {
       EXPECT_EQ(f.From, c.from);
     }
     EXPECT_EQ(f.Subject, c.subject);
+    EXPECT_FALSE(ExtractMailbox(f.From).empty()) << f.From;  // the sender the transport uses
     EXPECT_FALSE(f.MimeVersion.empty());
     EXPECT_TRUE(f.HasDate);
     EXPECT_TRUE(f.HasMessageId);
@@ -252,6 +259,7 @@ TEST(SendmailSubmission, FixUpErrors) {
       {"To: a@x.test\nContent-Type: text/plain; name=\xC3\xA4\n\nb\n",
        "header \"Content-Type\" holds 8-bit characters"},
       {"To: a@x.test\nFrom: nobody@\n\nb\n", "holds no valid address"},
+      {"To: a@x.test\nCc: b\x7F@x.test\n\nb\n", "header \"Cc\" holds a control character"},
       {"To: J\xC3\xBCrgen@x.test\n\nb\n", "addresses must be ASCII"},
   };
   for (const FixUpErrorCase& c : cases) {

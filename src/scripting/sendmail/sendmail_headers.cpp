@@ -86,9 +86,12 @@ AddressList EncodeDisplayNames(std::string_view list) {
 std::string MailboxText(std::string_view name, std::string_view address) {
   const std::string_view n = Trim(name, " \t");
   if (n.empty()) return std::string(address);
-  const std::string shown =
-      HasEightBit(n) ? Encoded(n)
-      : n.find_first_of(kSpecials) != npos ? Quoted(n) : std::string(n);
+  // The spool engine decodes encoded words wherever they stand and reads the address list
+  // in the decoded text: a name with specials stays quoted around its words, so that a comma
+  // in it does not split the list.
+  const bool special = n.find_first_of(kSpecials) != npos;
+  std::string shown = HasEightBit(n) ? Encoded(n) : special ? Quoted(n) : std::string(n);
+  if (special && HasEightBit(n)) shown = "\"" + shown + "\"";
   return shown + " <" + std::string(address) + ">";
 }
 

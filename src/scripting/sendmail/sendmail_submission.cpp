@@ -53,11 +53,10 @@ bool SortHeader(const HeaderField& h, const std::string& value, Sorted& s) {
 Sorted SortHeaders(const std::vector<HeaderField>& headers) {
   Sorted s;
   for (const HeaderField& h : headers) {
-    // Address lists are checked as addresses; every other value here.
+    // Address lists take the value as it came (their display names are encoded later); the
+    // check for control characters holds for them too.
     CleanValue clean = CleanHeaderValue(h.name, h.value);
-    const std::string key = ToLowerAscii(Trim(h.name));
-    const bool addresses = key == "from" || key == "to" || key == "cc" || key == "bcc";
-    if (!clean.ok() && !addresses) {
+    if (!clean.ok()) {
       s.error = std::move(clean.error);
       return s;
     }
