@@ -66,4 +66,12 @@ enum DeliverExitCode : int {
   kDeliverTemporaryFailure = 75,  // EX_TEMPFAIL: worth another attempt later
 };
 
+// `sendmail` (sysexits values).
+enum SendmailExitCode : int {
+  kSendmailDone = 0,         // the mail is spooled, or the run was asked for
+  kSendmailDataError = 65,   // EX_DATAERR: the mail cannot become a valid spool file
+  kSendmailCannotSpool = 73, // EX_CANTCREAT: the spool file could not be written
+  kSendmailTempFail = 75,    // EX_TEMPFAIL: the spooler could not be asked for a run (-q)
+};
+
 }  // namespace pv
