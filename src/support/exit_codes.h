@@ -66,4 +66,12 @@ enum DeliverExitCode : int {
   kDeliverTemporaryFailure = 75,  // EX_TEMPFAIL: worth another attempt later
 };
 
+// The queue tools: `postvane --queue`, `--delete`, `--hold`, `--release`, `--retry-now`.
+enum QueueExitCode : int {
+  kQueueDone = 0,
+  // A mail named was left as it was (in hand, missing, not of the spool directory), or the
+  // spool directory cannot be read.
+  kQueueRefused = 1,
+};
+
 }  // namespace pv
