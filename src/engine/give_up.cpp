@@ -45,17 +45,12 @@ std::string CannotWrite(const std::string& path, const IoError& error) {
   return "Can not write to '" + path + "'. " + error.text;
 }
 
-// The lines that record a failure, appended to the kept headers.
+// A failure counted and the next attempt set, recorded in the kept headers.
 void RecordFailure(SpoolFile& file, const GiveUpContext& context) {
-  file.FileHeaders += "\r\nX-pvx-SuccessAddresses: " + file.SuccessAddresses;
   if (file.RetryCount < std::numeric_limits<std::int32_t>::max()) ++file.RetryCount;
-  file.FileHeaders += "\r\nX-pvx-Retry: " + std::to_string(file.RetryCount);
   if (const auto minutes = RetryWaitMinutes(file.RetryCount, context.settings.RetryInterval))
     file.SendAfter = context.now.AddMinutes(*minutes);
-  bool error = false;
-  file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
-  if (!file.RefusedAddresses.empty())
-    file.FileHeaders += "\r\nX-pvx-RefusedAddresses: " + file.RefusedAddresses;
+  AppendControlHeaders(file);
 }
 
 SpoolText FileText(const SpoolFile& file) { return {file.FileHeaders, file.Body()}; }
@@ -105,6 +100,15 @@ bool ReturnOrSetAside(const ReturnMail& mail, const SpoolFile& file, const std::
 }
 
 }  // namespace
+
+void AppendControlHeaders(SpoolFile& file) {
+  file.FileHeaders += "\r\nX-pvx-SuccessAddresses: " + file.SuccessAddresses;
+  file.FileHeaders += "\r\nX-pvx-Retry: " + std::to_string(file.RetryCount);
+  bool error = false;
+  file.FileHeaders += "\r\nX-pvx-SendAfter: " + FormatIsoDateTime(file.SendAfter, error);
+  if (!file.RefusedAddresses.empty())
+    file.FileHeaders += "\r\nX-pvx-RefusedAddresses: " + file.RefusedAddresses;
+}
 
 IoError WriteSpoolText(const std::string& path, std::string_view text, const std::string& encoding,
                        bool replace) {

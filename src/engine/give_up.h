@@ -32,6 +32,11 @@ struct GiveUpContext {
   std::string encoding;  // the encoding the file was read in; what is written back keeps it
 };
 
+// Appends the lines that carry a mail's state from one attempt to the next to
+// file.FileHeaders: the recipients served (also when none), the retry count, the next
+// send-after time and, when there are any, the recipients refused for good.
+void AppendControlHeaders(SpoolFile& file);
+
 // After a failed delivery: appends the recipients served and refused so far (SuccessAddresses
 // and RefusedAddresses, brought up to date by the caller), the new retry count and the next
 // send-after time to file.FileHeaders, then rewrites the spool file or gives the mail up: after

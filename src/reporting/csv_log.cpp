@@ -115,6 +115,50 @@ std::string CsvDataLine(const CsvLogEntry& entry, const CsvFormat& format) {
   return line + kLineEnd;
 }
 
+namespace {
+
+// One field from `at` on: a quoted one up to its closing quote (a doubled quote is one), any
+// other up to the separator; `at` ends after the separator that follows, or at the end.
+std::string NextCsvField(std::string_view line, std::size_t& at, const CsvFormat& format) {
+  const std::string_view quote = format.quote, separator = format.separator;
+  std::string field;
+  if (!quote.empty() && line.substr(at).starts_with(quote)) {
+    at += quote.size();
+    for (;;) {
+      const std::size_t close = line.find(quote, at);
+      if (close == std::string_view::npos) {
+        field.append(line.substr(at));
+        at = line.size();
+        break;
+      }
+      field.append(line.substr(at, close - at));
+      at = close + quote.size();
+      if (!line.substr(at).starts_with(quote)) break;
+      field.append(quote);
+      at += quote.size();
+    }
+  }
+  const std::size_t end = separator.empty() ? line.size() : line.find(separator, at);
+  field.append(line.substr(at, end == std::string_view::npos ? line.size() - at : end - at));
+  at = end == std::string_view::npos ? std::string_view::npos : end + separator.size();
+  return field;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCsvDataLine(std::string_view line, const CsvFormat& format) {
+  constexpr std::size_t kFields = std::size(kHeaderFields);
+  std::vector<std::string> fields;
+  for (std::size_t at = 0; at != std::string_view::npos && at <= line.size();)
+    fields.push_back(NextCsvField(line, at, format));
+  if (fields.size() < kFields) return {};
+  while (fields.size() > kFields) {
+    fields[0] += format.separator + fields[1];
+    fields.erase(fields.begin() + 1);
+  }
+  return fields;
+}
+
 CsvLog::CsvLog(CsvLogEnvironment environment, Notifier& notifier, EventLog& eventLog)
     : env_(std::move(environment)), notifier_(notifier), eventLog_(eventLog) {
   if (!env_.timing.pause) env_.timing.pause = [] { WaitSeconds(1); };

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reporting_api/notifier.h"
 #include "reporting/syslog_sink.h"
@@ -53,6 +54,11 @@ struct CsvLogEntry {
 
 std::string CsvHeaderLine(const CsvFormat& format);
 std::string CsvDataLine(const CsvLogEntry& entry, const CsvFormat& format);
+
+// A line of the log read back (without its line end): its ten fields, unquoted, the message
+// still escaped. A date that holds the separator makes more pieces at the front; they are
+// joined into the date again. Empty when the line has fewer than ten fields.
+std::vector<std::string> SplitCsvDataLine(std::string_view line, const CsvFormat& format);
 
 // The clock and the retries; tests replace them.
 struct CsvLogTiming {

@@ -10,6 +10,7 @@
 #include "shell/deliver_command.h"
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
+#include "shell/queue_command.h"
 #include "shell/startup.h"
 #include "support/exit_codes.h"
 #include "support/paths.h"
@@ -42,6 +43,21 @@ Switches (found anywhere in the command line, without regard to case):
                    the file is left as it is. Exit code: 0 delivered, 75 failed for
                    now, 69 every remaining recipient refused for good, 65 not a valid
                    spool file, 66 missing or unreadable
+
+Queue tools (on the spool directory of the user's own spooler; with --service,
+or when run as root, on the system service's; "mailq" is --queue):
+  --queue [--json]     every mail: file, size, age, state (waiting, due, held,
+                       in hand, error), attempts, next attempt, sender,
+                       recipients left, subject and the last error
+  --delete FILE...     remove waiting or held mails
+  --hold FILE...       set waiting mails aside (FILE.hold); the spool run
+                       leaves them alone
+  --release FILE...    give held mails back, unchanged
+  --retry-now FILE...|--all
+                       make waiting mails due now and ask for a spool run
+  A FILE is a name in the spool directory or a path inside it. A mail in hand
+  (a spool run or its writer holds its lock) is never touched. Exit code: 0
+  done, 1 a mail was left as it was or the directory cannot be read.
 
 Any other argument that starts with "-" is a usage error (exit code 64).
 
@@ -87,7 +103,9 @@ int RunMain(int argc, char** argv) {
   // The codeset decides the system code page; numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   std::setlocale(LC_TIME, "");
-  const CommandLine line = ParseCommandLine({argv + 1, argv + argc});
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (argc > 0 && CalledAsMailq(argv[0])) args.insert(args.begin(), "--queue");
+  const CommandLine line = ParseCommandLine(args);
   switch (line.command) {
     case Command::UsageError:
       std::cerr << "postvane: " << line.error << "\n" << UsageLine()
@@ -97,6 +115,12 @@ int RunMain(int argc, char** argv) {
     case Command::Version: std::cout << "Postvane " << POSTVANE_VERSION << "\n"; return 0;
     case Command::SpoolNow: return AskSpoolers("SPOOLNOW");
     case Command::Status: return AskSpoolers("STATUS");
+    // The queue tools.
+    case Command::Queue:
+    case Command::Delete:
+    case Command::Hold:
+    case Command::Release:
+    case Command::RetryNow: return RunQueueTool(line);
     case Command::Deliver:
     case Command::RunSpooler: break;
   }

@@ -74,4 +74,12 @@ enum SendmailExitCode : int {
   kSendmailTempFail = 75,    // EX_TEMPFAIL: the spooler could not be asked for a run (-q)
 };
 
+// The queue tools: `postvane --queue`, `--delete`, `--hold`, `--release`, `--retry-now`.
+enum QueueExitCode : int {
+  kQueueDone = 0,
+  // A mail named was left as it was (in hand, missing, not of the spool directory), or the
+  // spool directory cannot be read.
+  kQueueRefused = 1,
+};
+
 }  // namespace pv

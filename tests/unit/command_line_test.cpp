@@ -87,3 +87,55 @@ TEST(DeliverCommand, ExitCodeOfAnAttempt) {
 
 }  // namespace
 }  // namespace pv
+
+// ---- The queue tools ----------------------------------------------------------------------
+
+namespace pv {
+namespace {
+
+TEST(CommandLine, QueueToolsTakeTheirMailsAndModifiers) {
+  using Files = std::vector<std::string>;
+  const struct {
+    std::vector<std::string> args;
+    Command command;
+    Files files;
+    bool json, all, service;
+  } cases[] = {
+      {{"--queue"}, Command::Queue, {}, false, false, false},
+      {{"--json", "--queue", "--service"}, Command::Queue, {}, true, false, true},
+      {{"--delete", "a.eml", "/s/b.eml"}, Command::Delete, {"a.eml", "/s/b.eml"}, false, false, false},
+      {{"--hold", "a.eml", "service=1"}, Command::Hold, {"a.eml"}, false, false, false},
+      {{"--release", "a.eml.hold", "--service"}, Command::Release, {"a.eml.hold"}, false, false, true},
+      {{"--retry-now", "--all"}, Command::RetryNow, {}, false, true, false},
+      {{"--retry-now", "./-x.eml"}, Command::RetryNow, {"./-x.eml"}, false, false, false},
+      {{"--queue", "--delete", "a.eml"}, Command::Queue, {}, false, false, false},  // first wins
+      {{"--queue", "a.eml"}, Command::UsageError, {}, false, false, false},
+      {{"--delete"}, Command::UsageError, {}, false, false, false},
+      {{"--hold", "service=1"}, Command::UsageError, {}, false, false, false},
+      {{"--retry-now"}, Command::UsageError, {}, false, false, false},
+      {{"--retry-now", "a.eml", "--all"}, Command::UsageError, {}, false, false, false},
+      {{"--all"}, Command::UsageError, {}, false, false, false},
+      {{"--delete", "a.eml", "--json"}, Command::UsageError, {}, false, false, false},
+      {{"--status", "--service"}, Command::UsageError, {}, false, false, false},
+      {{"--queue", "--jsn"}, Command::UsageError, {}, false, false, false},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "]";
+    const CommandLine line = ParseCommandLine(c.args);
+    EXPECT_EQ(line.command, c.command) << shown;
+    EXPECT_EQ(line.error.empty(), c.command != Command::UsageError) << shown << line.error;
+    if (c.command == Command::UsageError) continue;
+    EXPECT_EQ(line.files, c.files) << shown;
+    EXPECT_EQ(line.json, c.json) << shown;
+    EXPECT_EQ(line.all, c.all) << shown;
+    EXPECT_EQ(line.service, c.service) << shown;
+  }
+  EXPECT_TRUE(CalledAsMailq("mailq"));
+  EXPECT_TRUE(CalledAsMailq("/usr/bin/mailq"));
+  EXPECT_FALSE(CalledAsMailq("/usr/bin/postvane"));
+  EXPECT_FALSE(CalledAsMailq("mailq.sh"));
+}
+
+}  // namespace
+}  // namespace pv
