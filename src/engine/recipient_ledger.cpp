@@ -50,17 +50,6 @@ std::string CommentText(std::string_view reply) {
   return out;
 }
 
-// The text of an item without a valid address as a quoted string, so that nothing in it reads
-// as an address when the list is read back.
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 std::string Unquoted(const std::string& text) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
   return Unescape(std::string_view(text).substr(1, text.size() - 2));
@@ -158,7 +147,7 @@ std::string RecipientLedger::RefusedHeaderValue() const {
   std::string value;
   for (const LedgerEntry& e : refused_) {
     if (!value.empty()) value += ", ";
-    value += e.address ? e.name : Quoted(e.name);
+    value += e.address ? e.name : QuoteString(e.name);
     const std::string comment = CommentText(e.reply);
     if (!comment.empty()) value += " (" + comment + ")";
   }

@@ -236,4 +236,13 @@ std::string WidenBytes(std::string_view bytes) {
   return out;
 }
 
+std::string QuoteString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
 }  // namespace pv

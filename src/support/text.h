@@ -22,6 +22,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix);
 // Position of needle in text at or after from, ignoring ASCII case; npos when absent.
 std::size_t FindNoCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t\r\n");
+// text as an RFC 5322 quoted string: in double quotes, with " and \ escaped by a backslash.
+std::string QuoteString(std::string_view text);
 std::vector<std::string> Split(std::string_view text, char separator);
 // The pieces of text between occurrences of separator (a non-empty string); views into text.
 std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator);

@@ -120,15 +120,6 @@ bool FitsLineLimit(std::string_view header) {
   return true;
 }
 
-std::string QuoteString(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // A display name as a phrase: a quoted string, or encoded words when it is not plain ASCII.
 std::string FormatPhrase(std::string_view name) {
   return IsPrintableAscii(name) ? QuoteString(name) : EncodeHeaderValue("UTF-8", name, "B");

@@ -36,15 +36,6 @@ std::string Encoded(std::string_view bytes) {
 
 constexpr std::string_view kSpecials = "()<>[]:;@\\,.\"";
 
-std::string Quoted(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 bool HasEightBit(std::string_view bytes) {
@@ -90,7 +81,7 @@ std::string MailboxText(std::string_view name, std::string_view address) {
   // in the decoded text: a name with specials stays quoted around its words, so that a comma
   // in it does not split the list.
   const bool special = n.find_first_of(kSpecials) != npos;
-  std::string shown = HasEightBit(n) ? Encoded(n) : special ? Quoted(n) : std::string(n);
+  std::string shown = HasEightBit(n) ? Encoded(n) : special ? QuoteString(n) : std::string(n);
   if (special && HasEightBit(n)) shown = "\"" + shown + "\"";
   return shown + " <" + std::string(address) + ">";
 }
