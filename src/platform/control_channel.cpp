@@ -41,7 +41,8 @@ void Serve(QLocalSocket* socket, const ControlServer::Handler& handler) {
       return;
     }
     std::string request = socket->readLine(kMaxRequest).toStdString();
-    while (!request.empty() && (request.back() == '\n' || request.back() == '\r')) request.pop_back();
+    while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
+      request.pop_back();
     const std::string answer = handler(request, PeerUid(socket)) + "\n";
     socket->write(answer.data(), static_cast<qint64>(answer.size()));
     socket->disconnectFromServer();

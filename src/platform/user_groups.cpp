@@ -25,8 +25,8 @@ bool UserInGroup(uid_t uid, const std::string& group) {
   std::vector<char> groupBuffer(LookupBufferSize());
   struct group groupEntry {};
   struct group* found = nullptr;
-  if (::getgrnam_r(group.c_str(), &groupEntry, groupBuffer.data(), groupBuffer.size(), &found) != 0 ||
-      found == nullptr)
+  if (::getgrnam_r(group.c_str(), &groupEntry, groupBuffer.data(), groupBuffer.size(),
+                   &found) != 0 || found == nullptr)
     return false;
   std::vector<gid_t> groups(32);
   int count = static_cast<int>(groups.size());

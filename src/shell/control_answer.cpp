@@ -49,20 +49,31 @@ const ControlRequest kControlRequests[] = {
        return spooler.ContService() ? "OK" : "FAILED";
      }},
     {"QUEUE", Askers::QueueUsers, Argument::None,
-     [](ControlledSpooler& spooler, const std::string&) { return spooler.QueueAnswer("QUEUE", ""); }},
+     [](ControlledSpooler& spooler, const std::string&) {
+       return spooler.QueueAnswer("QUEUE", "");
+     }},
     {"DELETE", Askers::QueueUsers, Argument::MailName,
-     [](ControlledSpooler& spooler, const std::string& name) { return spooler.QueueAnswer("DELETE", name); }},
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("DELETE", name);
+     }},
     {"HOLD", Askers::QueueUsers, Argument::MailName,
-     [](ControlledSpooler& spooler, const std::string& name) { return spooler.QueueAnswer("HOLD", name); }},
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("HOLD", name);
+     }},
     {"RELEASE", Askers::QueueUsers, Argument::MailName,
-     [](ControlledSpooler& spooler, const std::string& name) { return spooler.QueueAnswer("RELEASE", name); }},
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("RELEASE", name);
+     }},
     {"RETRY", Askers::QueueUsers, Argument::MailNameOrAll,
-     [](ControlledSpooler& spooler, const std::string& name) { return spooler.QueueAnswer("RETRY", name); }},
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("RETRY", name);
+     }},
 };
 
 bool MayAsk(Askers askers, uid_t peerUid, uid_t ownUid, const GroupMembership& inServiceGroup) {
   if (askers == Askers::Anyone || peerUid == ownUid || peerUid == 0) return true;
-  return askers == Askers::QueueUsers && peerUid != static_cast<uid_t>(-1) && inServiceGroup(peerUid);
+  return askers == Askers::QueueUsers && peerUid != static_cast<uid_t>(-1) &&
+         inServiceGroup(peerUid);
 }
 
 }  // namespace

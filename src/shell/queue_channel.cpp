@@ -57,7 +57,8 @@ bool ParseJsonArray(std::string_view line, QJsonArray& array) {
 
 bool EntryOfJson(const QJsonObject& o, QueueEntry& e) {
   const auto text = [&o](const char* name) { return o.value(name).toString().toStdString(); };
-  if (!o.value("file").isString() || !StateOfName(o.value("state").toString(), e.state)) return false;
+  if (!o.value("file").isString() || !StateOfName(o.value("state").toString(), e.state))
+    return false;
   e.name = text("file");
   e.size = o.value("size").toInteger();
   e.ageSeconds = o.value("age").toInteger();
@@ -77,7 +78,8 @@ std::string Ask(const std::string& socketPath, const std::string& request, int t
   std::string sendError;
   const std::string answer = SendControlRequest(socketPath, request, sendError, timeoutMs);
   if (answer.empty())
-    error = "the service's spool directory cannot be read and the service does not answer: " + sendError;
+    error = "the service's spool directory cannot be read and the service does not answer: " +
+            sendError;
   else if (answer == "DENIED")
     error = "the service refuses the queue tools to this user: they are for root, the service's "
             "user and the members of the group " + std::string(kServiceGroup);
@@ -147,8 +149,8 @@ std::string AnswerQueueRequest(const SpoolerSettings& settings, std::string_view
   }
   Command command;
   if (!CommandOfVerb(verb, command)) return "UNKNOWN";
-  const std::vector<std::string> names =
-      command == Command::RetryNow && name == "*" ? queue.SpoolNames() : std::vector<std::string>{name};
+  const bool all = command == Command::RetryNow && name == "*";
+  const std::vector<std::string> names = all ? queue.SpoolNames() : std::vector<std::string>{name};
   std::vector<QueueResult> results;
   for (const std::string& each : names) {
     std::string error;
@@ -159,7 +161,8 @@ std::string AnswerQueueRequest(const SpoolerSettings& settings, std::string_view
   return FormatQueueResultsLine(results);
 }
 
-std::vector<QueueEntry> ServiceListing(const std::string& socketPath, bool& ok, std::string& error) {
+std::vector<QueueEntry> ServiceListing(const std::string& socketPath, bool& ok,
+                                       std::string& error) {
   std::vector<QueueEntry> entries;
   const std::string answer = Ask(socketPath, "QUEUE", kListingTimeoutMs, error);
   ok = !answer.empty() && ParseQueueJson(answer, entries);
@@ -176,7 +179,8 @@ std::vector<QueueResult> ServiceOperations(const std::string& socketPath, const 
     std::string why;
     const std::string name = line.all ? argument : queue.Resolve(argument, why);
     if (!line.all && !ValidMailName(name)) {
-      results.push_back({false, name.empty() ? why : "'" + argument + "' is not the name of a mail"});
+      results.push_back(
+          {false, name.empty() ? why : "'" + argument + "' is not the name of a mail"});
       continue;
     }
     const std::string answer = Ask(socketPath, verb + " " + name, kOperationTimeoutMs, error);

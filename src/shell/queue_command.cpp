@@ -62,7 +62,8 @@ std::string EntryAsJson(const QueueEntry& e, const JsonLayout& layout) {
   };
   std::string out = std::string(layout.item) + "{";
   for (const auto& [name, value] : fields)
-    out += (name == "file" ? "" : ",") + std::string(layout.field) + JsonString(name) + layout.colon + value;
+    out += (name == "file" ? "" : ",") + std::string(layout.field) + JsonString(name) +
+           layout.colon + value;
   return out + layout.end + "}";
 }
 
@@ -122,7 +123,8 @@ std::vector<QueueResult> WorkOnMails(const SpoolQueue& queue, const CommandLine&
   for (const std::string& argument : line.all ? queue.SpoolNames() : line.files) {
     std::string error;
     const std::string name = queue.Resolve(argument, error);
-    results.push_back(name.empty() ? QueueResult{false, error} : ApplyQueueCommand(queue, line.command, name));
+    results.push_back(name.empty() ? QueueResult{false, error}
+                                   : ApplyQueueCommand(queue, line.command, name));
   }
   return results;
 }

@@ -58,8 +58,10 @@ TEST_F(ServiceQueueTest, ToolsWorkThroughTheService) {
 
   const test::CommandResult listed = run({"--queue"});
   EXPECT_EQ(listed.exitCode, 0) << listed.output;
-  for (const std::string& text : std::vector<std::string>{"gone.eml ", "retried.eml ", "  waiting  ", "next 2099-01-01T00:00:00",
-                                 "3 mail(s) in " + spoolDir_ + "/\n"})
+  const std::vector<std::string> shown = {"gone.eml ", "retried.eml ", "  waiting  ",
+                                          "next 2099-01-01T00:00:00",
+                                          "3 mail(s) in " + spoolDir_ + "/\n"};
+  for (const std::string& text : shown)
     EXPECT_NE(listed.output.find(text), std::string::npos) << text << "\n" << listed.output;
   const test::CommandResult json = run({"--queue", "--json"});
   EXPECT_NE(json.output.find("\"file\": \"held.eml\",\n    \"size\": "), std::string::npos)
