@@ -1,7 +1,7 @@
 // What the spooler promises about each mail, against the real `postvane service=1` and the
-// rig: every recipient gets a partly failed mail once, a file is never taken while its writer
-// is at work, a name taken meanwhile strands no mail, a recipient refused for good is not
-// asked again, and an LF-only file goes out with CR LF.
+// rig: every recipient gets a partly failed mail once, a file is never taken while another
+// process writes it, and a recipient refused for good is not asked again. (A name taken
+// meanwhile: spool_engine_test.cpp.)
 #include <fcntl.h>
 #include <sys/file.h>
 
@@ -17,10 +17,6 @@ class SpoolGuaranteeTest : public ServiceTest {
   }
   std::size_t Asked(const std::string& recipient) const {
     return RcptCommandsFor("RIG_MX1_TRANSCRIPT", recipient);
-  }
-  bool SpoolBecomes(const std::vector<std::string>& names,
-                    std::chrono::seconds timeout = std::chrono::seconds(30)) const {
-    return WaitUntil([&] { return SpoolNames() == names; }, timeout);
   }
 };
 
@@ -97,32 +93,6 @@ TEST_F(SpoolGuaranteeTest, AFileIsNotTakenWhileItsWriterIsAtWork) {
   StopSpooler();
 }
 
-TEST_F(SpoolGuaranteeTest, AMailWhoseNameIsTakenGoesToAFreeOne) {
-  // While the first attempt waits for the server's answer, a new mail takes the name.
-  const std::string slow = Address("slowdata"), later = Address("deferonce"),
-                    newcomer = Address("new"), stranded = Address("stranded");
-  Drop("a.eml", Mail(slow + ", " + later, "", "a"));
-  // A working file that a killed process left, its spool name taken by a newer mail.
-  Drop("b.$$$", Mail(stranded, "", "b-old"));
-  Drop("b.eml", Mail(newcomer, "", "b-new"));
-  StartSpooler({{"UpDelay", "1"}, {"MaxRetryCount", "5"}});
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(spoolDir_ + "/a.$$$"); }));
-  Drop("a.eml", Mail(newcomer, "", "a-new"));
-
-  ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); }, std::chrono::seconds(40)))
-      << ::testing::PrintToString(SpoolNames());
-  EXPECT_EQ(Received(slow), 1u);
-  EXPECT_EQ(Received(later), 1u);
-  EXPECT_EQ(Received(stranded), 1u);
-  EXPECT_EQ(Received(newcomer), 2u);
-  std::size_t moved = 0;
-  for (const CsvRow& row : CsvRows())
-    moved += row[kMessage].find("this mail now waits as '" + spoolDir_ + "/a.2.eml'") !=
-             std::string::npos;
-  EXPECT_EQ(moved, 1u);
-  StopSpooler();
-}
-
 TEST_F(SpoolGuaranteeTest, ARecipientRefusedForGoodIsAskedOnce) {
   const std::string rejected = Address("reject"), later = Address("deferonce"),
                     ok = Address("ok"), alone = Address("reject2"), returnTo = Address("ret");
@@ -142,24 +112,6 @@ TEST_F(SpoolGuaranteeTest, ARecipientRefusedForGoodIsAskedOnce) {
     const std::string protocol = Base64Of(mail.eml, "Protocol.txt");
     const std::string& who = protocol.find(alone) != std::string::npos ? alone : rejected;
     EXPECT_NE(protocol.find(who + ": 550 5.1.1"), std::string::npos) << protocol;
-  }
-  StopSpooler();
-}
-
-TEST_F(SpoolGuaranteeTest, AnLfOnlyFileGoesOutWithCrLf) {
-  const std::string to = Address("lf");
-  std::string text = Mail(to, "X-Note: one\r\n\ttwo\r\n", "lf") + "second line\r\n";
-  for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-    text.erase(at, 1);
-  Drop("lf.eml", text);
-  StartSpooler();
-  const auto mail = WaitForMailTo("RIG_MX1_MAILDIR", to);
-  ASSERT_TRUE(mail);
-  EXPECT_NE(mail->eml.find("\r\n\r\nHello from " + marker_ + ".\r\nsecond line\r\n"),
-            std::string::npos) << mail->eml;
-  for (std::size_t at = mail->eml.find('\n'); at != std::string::npos;
-       at = mail->eml.find('\n', at + 1)) {
-    ASSERT_TRUE(at > 0 && mail->eml[at - 1] == '\r') << "a bare LF at " << at;
   }
   StopSpooler();
 }

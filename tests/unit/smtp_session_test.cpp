@@ -468,25 +468,6 @@ TEST(SmtpSession, EightBitMailAndAServerWithoutEightBitMime) {
   EXPECT_TRUE(Contains(d.transcript, "* 554 5.6.3 Conversion required but not supported"));
 }
 
-TEST(SmtpSession, EightBitMailGoesRawWithBodyEightBitMime) {
-  Dialogue d(Options(TlsMode::Off),
-             {{"s@example.org", {"a@example.net"}, "Subject: x\r\n\r\n\xC3\xA4\r\n"}});
-  const Script script = Opening({"8BITMIME"}) + Script{
-      "> mail",
-      "C: MAIL FROM:<s@example.org> BODY=8BITMIME", "S: 250 Ok",
-      "C: RCPT TO:<a@example.net>", "S: 250 Ok", "C: DATA", "S: 354 Go",
-      "C: Subject: x", "C+ ", "C+ \xE4", "C+ .",
-      "S: 250 Queued", "< ready",
-  };
-  EXPECT_EQ(d.Play(script), Lines(script));
-}
-
-}  // namespace
-}  // namespace pv
-
-namespace pv {
-namespace {
-
 // A session kept open between mails that the server has closed meanwhile never carried the
 // next mail; once the server has answered anything about it, it may have.
 TEST(SmtpSession, TellsWhetherTheServerAnsweredAboutTheMail) {
