@@ -263,6 +263,8 @@ TEST_F(SpoolEngineTest, InvalidFiles) {
        "24: Invalid Mime File 'P'. 'To' field can not be empty.", "d@x.test"},
       {"no Subject", "From: a@x.test\r\nTo: b@y.test\r\nMime-Version: 1.0\r\n\r\nx",
        "25: Invalid Mime File 'P'. 'Subject' field can not be empty.", ""},
+      {"no Mime-Version", "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\n\r\nx",
+       "26: Invalid Mime File 'P'. 'Mime-Version' field can not be empty.", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
