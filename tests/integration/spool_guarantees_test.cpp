@@ -1,10 +1,6 @@
 // What the spooler promises about each mail, against the real `postvane service=1` and the
-// rig: every recipient gets a partly failed mail once, a file is never taken while another
-// process writes it, and a recipient refused for good is not asked again. (A name taken
-// meanwhile: spool_engine_test.cpp.)
-#include <fcntl.h>
-#include <sys/file.h>
-
+// rig: every recipient gets a partly failed mail once, and a recipient refused for good is not
+// asked again. (A name taken meanwhile, a file in a writer's hands: spool_engine_test.cpp.)
 #include "service_fixture.h"
 
 namespace pv {
@@ -59,37 +55,6 @@ TEST_F(SpoolGuaranteeTest, EachRecipientGetsAPartlyFailedMailOnce) {
     EXPECT_NE(row[kMessage].find("@a.test'"), std::string::npos) << row[kMessage];
   }
   EXPECT_EQ(CsvRowsWithCode("0").size(), std::size(rows));
-  StopSpooler();
-}
-
-TEST_F(SpoolGuaranteeTest, AFileIsNotTakenWhileItsWriterIsAtWork) {
-  const std::string slow = Address("slow"), locked = Address("locked");
-  StartSpooler({{"UpDelay", "1"}});
-  const std::string text = Mail(slow, "", "slow");
-  const std::string half = text.substr(0, text.size() / 2);
-  // A writer that writes in place, pausing over several runs.
-  UniqueFd writer(::open((spoolDir_ + "/slow.eml").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-  ASSERT_TRUE(writer.ok());
-  ASSERT_EQ(::write(writer.get(), half.data(), half.size()), static_cast<ssize_t>(half.size()));
-  // A writer that holds an flock on a finished file.
-  Drop("locked.eml", Mail(locked, "", "locked"));
-  UniqueFd holder(::open((spoolDir_ + "/locked.eml").c_str(), O_RDONLY | O_CLOEXEC));
-  ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-
-  std::this_thread::sleep_for(std::chrono::seconds(4));
-  EXPECT_EQ(SpoolNames(), (std::vector<std::string>{"locked.eml", "slow.eml"}));
-  EXPECT_EQ(Asked(slow) + Asked(locked), 0u);
-
-  const std::string rest = text.substr(half.size());
-  ASSERT_EQ(::write(writer.get(), rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
-  writer.Close();
-  holder.Close();
-  ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); })) << ::testing::PrintToString(SpoolNames());
-  const auto mail = WaitForMailTo("RIG_MX1_MAILDIR", slow);
-  ASSERT_TRUE(mail);
-  EXPECT_NE(mail->eml.find("Hello from " + marker_ + ".\r\n"), std::string::npos) << mail->eml;
-  EXPECT_EQ(Received(locked), 1u);
-  EXPECT_TRUE(CsvRowsWithCode("12").empty());
   StopSpooler();
 }
 
