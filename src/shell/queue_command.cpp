@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <iostream>
 #include <set>
-#include <unistd.h>
 
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
@@ -206,10 +205,7 @@ std::string LastErrorInCsv(std::string_view csvText, const CsvFormat& format,
 }
 
 int RunQueueTool(const CommandLine& line) {
-  // Root works on the system service's spool: it has no spooler of its own.
-  const bool service = line.service || ::geteuid() == 0;
-  LinuxStartupPlatform platform(false);
-  InstallStartupValues(RunStartup(service ? "service=1" : "", platform));
+  InstallToolStartup(line.service);
   LoadSettingsRecord();
   const SpoolerSettings settings = SettingsSnapshot();
   const SpoolQueue queue(settings.SpoolFilePattern);
