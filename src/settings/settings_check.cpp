@@ -189,8 +189,8 @@ void CheckEntry(std::string_view section, std::string_view name, std::string_vie
   const std::string problem = ValueProblem(*key, value);
   if (problem.empty()) return;
   // A secret is never shown, not even enciphered.
-  const std::string shown = key->type == SettingType::Secret ? std::string(key->name)
-                                                              : std::string(key->name) + "=" + value;
+  const std::string known(key->name);
+  const std::string shown = key->type == SettingType::Secret ? known : known + "=" + value;
   const bool fails = key->type == SettingType::Secret || key->type == SettingType::DnsServerList;
   Add(out, fails ? FindingSeverity::Error : FindingSeverity::Warning, key->section, key->name,
       shown + ": " + problem);
@@ -198,7 +198,9 @@ void CheckEntry(std::string_view section, std::string_view name, std::string_vie
 
 void CheckSection(const IniDocument& document, const std::string& section, Findings& out) {
   std::set<std::string> seen;
-  for (const std::string& line : document.SectionLines(section).value_or(std::vector<std::string>{})) {
+  const std::vector<std::string> lines =
+      document.SectionLines(section).value_or(std::vector<std::string>{});
+  for (const std::string& line : lines) {
     if (line.front() == ';' || line.front() == '#') continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos) {

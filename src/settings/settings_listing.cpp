@@ -43,7 +43,7 @@ std::vector<ListedSetting> ListSettings(const IniDocument& document,
                                         const ListingDefaults& defaults) {
   const SettingKey* spoolKey = FindSettingKey(kSettingsSection, "DefaultSpoolDir");
   const std::string spoolDir = StoredValue(document, *spoolKey)
-                                   .value_or(AddTrailingSeparator(defaults.startup.ProgramDirectory));
+                                   .value_or(DefaultOf(*spoolKey, defaults, "").first);
   std::vector<ListedSetting> out;
   for (const SettingKey& key : SettingKeys()) {
     ListedSetting entry{std::string(key.section), std::string(key.name), "", "",
@@ -81,10 +81,11 @@ std::string FormatSettingsListing(const std::vector<ListedSetting>& settings) {
     }
     std::string line = "  " + s.key;
     line.resize(std::max<std::size_t>(line.size(), 26), ' ');
-    line += "= " + s.value;
+    line += "= " + (s.value.empty() ? "\"\"" : s.value);
     line.resize(std::max<std::size_t>(line.size(), 64), ' ');
     line += " (" + std::string(SettingOriginName(s.origin));
-    if (s.origin == SettingOrigin::File) line += "; default " + (s.defaultValue.empty() ? "\"\"" : s.defaultValue);
+    if (s.origin == SettingOrigin::File)
+      line += "; default " + (s.defaultValue.empty() ? "\"\"" : s.defaultValue);
     out += line + ")\n";
   }
   return out;

@@ -142,7 +142,8 @@ const char* UsageLine() {
          "       postvane --deliver FILE | --spool-now | --status | --help | --version\n"
          "       postvane [--service] --queue [--json] | --delete FILE... | --hold FILE...\n"
          "                | --release FILE... | --retry-now FILE...|--all\n"
-         "       postvane [--service] --check-config | --show-config | --set-password relay|proxy\n";
+         "       postvane [--service] --check-config | --show-config\n"
+         "       postvane [--service] --set-password relay|proxy\n";
 }
 
 }  // namespace pv

@@ -13,7 +13,8 @@ class LinuxStartupPlatform : public StartupPlatform {
   // spooler starting meanwhile needs; AnotherInstanceRunning then answers false.
   // serviceFilesForAnyUser: "service=1" means the system service's directories even when not
   // run by root (see ProgramDirectory in platform/user_dirs.h).
-  explicit LinuxStartupPlatform(bool probesInstanceLock = true, bool serviceFilesForAnyUser = false);
+  explicit LinuxStartupPlatform(bool probesInstanceLock = true,
+                                bool serviceFilesForAnyUser = false);
 
   bool AnotherInstanceRunning() override;
   bool IsRemoteSession() override;

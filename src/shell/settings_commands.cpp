@@ -114,8 +114,8 @@ int RunSetPassword(const CommandLine& line) {
   }
   MakeDirectories(RemoveTrailingSeparator(DirectoryPart(file)));
   const bool existed = FileExists(file);
-  if (!INIWriteUnicodeStringCrypted(file, kSpoolerSection, relay ? "RelayPassword" : "ProxyPassword",
-                                    *secret, kProxyPasswordCipherKey)) {
+  const char* key = relay ? "RelayPassword" : "ProxyPassword";
+  if (!INIWriteUnicodeStringCrypted(file, kSpoolerSection, key, *secret, kProxyPasswordCipherKey)) {
     std::cerr << "postvane: cannot write " << file << "; nothing stored\n";
     return kSettingsFindings;
   }

@@ -48,8 +48,10 @@ SystemSettingsProbe SystemSettingsProbe::ForService() {
 
 std::string SystemSettingsProbe::DirectoryProblem(const std::string& directory) {
   struct stat st {};
-  if (::stat(directory.c_str(), &st) != 0)
-    return errno == ENOENT ? "does not exist" : std::string("cannot be examined: ") + std::strerror(errno);
+  if (::stat(directory.c_str(), &st) != 0) {
+    if (errno == ENOENT) return "does not exist";
+    return std::string("cannot be examined: ") + std::strerror(errno);
+  }
   if (!S_ISDIR(st.st_mode)) return "is not a directory";
   const std::string notWritable = "is not writable by " + userName_;
   if (self_) return ::access(directory.c_str(), W_OK | X_OK) == 0 ? "" : notWritable;

@@ -14,7 +14,8 @@ namespace {
 // severity warning: <20>), at the start and again when SIGHUP reloads the settings.
 TEST_F(ServiceTest, SettingsFindingsAreToldAtStartAndAtEveryReload) {
   StartSpooler({{"RealyHostName", "relay.example"}});
-  const std::string finding = "RealyHostName: unknown key in [Spooler]; did you mean RelayHostName?";
+  const std::string finding =
+      "RealyHostName: unknown key in [Spooler]; did you mean RelayHostName?";
   ASSERT_TRUE(spooler_->syslog().WaitFor(finding));
   ASSERT_TRUE(WaitUntil([&] { return spooler_->notifications().CountContaining("READY=1") > 0; }));
   ASSERT_TRUE(spooler_->Signal(SIGHUP));
