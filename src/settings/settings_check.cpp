@@ -136,7 +136,10 @@ std::string SecretProblem(const SettingKey& key, std::string_view value) {
          which + ")";
 }
 
-std::string PathProblem(std::string_view value) {
+std::string PathProblem(const SettingKey& key, std::string_view value) {
+  // An empty spool directory is replaced by the load; an empty log directory is not.
+  if (value.empty() && key.source != SettingDefault::ProgramDirectory)
+    return "is empty; the CSV logs go to the spooler's working directory";
   if (value.empty() || value.front() == '/') return "";
   return "is not an absolute path; it is taken from the spooler's working directory";
 }
@@ -151,7 +154,7 @@ std::string ValueProblem(const SettingKey& key, std::string_view value) {
     case SettingType::RetryList: return RetryListProblem(value);
     case SettingType::Server: return ServerProblem(value);
     case SettingType::Secret: return SecretProblem(key, value);
-    case SettingType::Path: return PathProblem(value);
+    case SettingType::Path: return PathProblem(key, value);
     case SettingType::Text: break;
   }
   return "";

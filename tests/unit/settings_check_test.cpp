@@ -75,6 +75,7 @@ TEST(SettingsCheck, TellsEachKindOfFindingOnce) {
       {"[Spooler]\nProxyServer=proxy:99999\n", "has \"99999\" as its port"},
       {"[Spooler]\nProxyServer=:1080\n", "names no host"},
       {"[Spooler]\nLogFileDir=logs/\n", "LogFileDir=logs/: is not an absolute path"},
+      {"[Spooler]\nLogFileDir=\n", "LogFileDir=: is empty; the CSV logs go to the spooler's"},
       {"[Settings]\nDefaultSpoolDir=/missing/\n",
        "DefaultSpoolDir: the directory /missing/ does not exist"},
       {"[Spooler]\nLogFileDir=/missing/\n", "LogFileDir: the directory /missing/ does not exist"},
@@ -98,7 +99,8 @@ TEST(SettingsCheck, ValidSettingsGiveNoFindings) {
       "RetryInterval=0, 5 ,60\nMaxRetryCount=+3\nRelayPassword=" +
           EncipherSetting("p\xC3\xA4ss w\xC3\xB6rd", kProxyPasswordCipherKey) +
           "\nProxyPassword=\nLocalRecipientsTo=admin@example.org\nTestAddress=t@example.org\n",
-      "[Settings]\nDNSServer=127.0.0.1:5353, [::1]:53,,2001:db8::53\n[Spooler]\nProxyType=\n",
+      "[Settings]\nDNSServer=127.0.0.1:5353, [::1]:53,,2001:db8::53\nDefaultSpoolDir=\n"
+      "[Spooler]\nProxyType=\n",
       // The system log socket is only looked for while entries go there.
       "[Spooler]\nWriteErrorNTEventLog=0\n",
   };
