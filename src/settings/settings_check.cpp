@@ -200,6 +200,10 @@ void CheckEntry(std::string_view section, std::string_view name, std::string_vie
 }
 
 void CheckSection(const IniDocument& document, const std::string& section, Findings& out) {
+  if (const int count = document.SectionCount(section); count > 1)
+    Add(out, FindingSeverity::Warning, section, "",
+        Bracketed(section) + ": given " + std::to_string(count) +
+            " times; only the keys of the first one are read");
   std::set<std::string> seen;
   const std::vector<std::string> lines =
       document.SectionLines(section).value_or(std::vector<std::string>{});

@@ -4,10 +4,10 @@
 // leading number, an unknown key is still ignored).
 //
 // Told: unknown sections and keys (with the closest known name), a key in the wrong section,
-// a key given twice (the first counts), lines that are no entry, values that do not read as
-// their type (with what they read as), enciphered values that do not decipher to text, and,
-// through a SettingsProbe, spool and log directories the spooler cannot write and a missing
-// system log socket.
+// a key or a section given twice (the first counts), lines that are no entry, values that do
+// not read as their type (with what they read as), enciphered values that do not decipher to
+// text, and, through a SettingsProbe, spool and log directories the spooler cannot write and a
+// missing system log socket.
 #include <string>
 #include <vector>
 

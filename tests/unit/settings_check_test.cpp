@@ -49,6 +49,8 @@ TEST(SettingsCheck, TellsEachKindOfFindingOnce) {
       {"[Spooer]\nUpDelay=60\n", "[Spooer]: unknown section; did you mean [Spooler]?"},
       {"[Extras]\nA=1\n", "[Extras]: unknown section; the spooler does not read it"},
       {"[Spooler]\nUpDelay=60\nupdelay=70\n", "updelay: given twice in [Spooler]; the first"},
+      {"[Spooler]\nUpDelay=60\n[Settings]\n[spooler]\nMaxRetryCount=3\n",
+       "[Spooler]: given 2 times; only the keys of the first one are read"},
       {"[Spooler]\njunk\n", "the line \"junk\" is no key=value"},
       {"[Spooler]\nUpDelay=sixty\n", "UpDelay=sixty: is not a whole number; it reads as 0"},
       {"[Spooler]\nUpDelay=90 seconds\n", "it reads as 90"},
