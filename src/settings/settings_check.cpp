@@ -177,9 +177,8 @@ void CheckUnknownKey(std::string_view section, std::string_view name, Findings& 
   if (const std::string_view closest = ClosestName(name, here); !closest.empty()) {
     text += "; did you mean " + std::string(closest) + "?";
   } else if (const std::string_view other = ClosestName(name, elsewhere); !other.empty()) {
-    for (const SettingKey& key : SettingKeys())
-      if (key.name == other)
-        text += "; did you mean " + std::string(other) + " in " + Bracketed(key.section) + "?";
+    const auto key = std::ranges::find(SettingKeys(), other, &SettingKey::name);
+    text += "; did you mean " + std::string(other) + " in " + Bracketed(key->section) + "?";
   }
   Add(out, FindingSeverity::Warning, section, name, std::move(text));
 }
