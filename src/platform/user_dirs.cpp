@@ -12,7 +12,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
 }
 
-bool IsSystemService(bool isService) { return isService && ::geteuid() == 0; }
+bool IsSystemService(bool isService, bool anyUser) {
+  return isService && (anyUser || ::geteuid() == 0);
+}
 
 }  // namespace
 
@@ -27,17 +29,17 @@ std::string ConfigHome() { return EnvOr("XDG_CONFIG_HOME", HomeDirectory() + "/.
 
 std::string DataHome() { return EnvOr("XDG_DATA_HOME", HomeDirectory() + "/.local/share"); }
 
-std::string ProgramDirectory(bool isService) {
+std::string ProgramDirectory(bool isService, bool anyUser) {
   if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
     return home;
-  if (IsSystemService(isService)) return "/var/spool/postvane";
+  if (IsSystemService(isService, anyUser)) return "/var/spool/postvane";
   return DataHome() + "/postvane";
 }
 
-std::string SettingsDirectory(bool isService) {
+std::string SettingsDirectory(bool isService, bool anyUser) {
   if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
     return home;
-  if (IsSystemService(isService)) return "/etc/postvane";
+  if (IsSystemService(isService, anyUser)) return "/etc/postvane";
   return DataHome() + "/postvane";
 }
 

@@ -17,9 +17,11 @@ std::string ConfigHome();
 std::string DataHome();
 
 // Home of the spool directory, the CSV logs and the debug file (no trailing separator).
-std::string ProgramDirectory(bool isService);
+// isService means the system service's directories for root only, or for anyone with
+// anyUser (a command that works on the service's files, run by a user of its group).
+std::string ProgramDirectory(bool isService, bool anyUser = false);
 // Home of the default settings file (no trailing separator).
-std::string SettingsDirectory(bool isService);
+std::string SettingsDirectory(bool isService, bool anyUser = false);
 // Runtime directory of the control socket and the instance lock:
 // $POSTVANE_RUNTIME_DIR, else /run/postvane for root, else $XDG_RUNTIME_DIR/postvane
 // (or /tmp/postvane-<uid> without XDG_RUNTIME_DIR).

@@ -130,6 +130,13 @@ std::vector<std::string> IniDocument::SectionNames() const {
   return names;
 }
 
+int IniDocument::SectionCount(std::string_view section) const {
+  section = Trim(section, kBlanks);
+  int count = 0;
+  for (const Section& s : sections_) count += s.hasHeader && EqualsNoCase(s.name, section);
+  return count;
+}
+
 std::optional<std::vector<std::string>> IniDocument::SectionLines(
     std::string_view section) const {
   const Section* found = FindSection(section);

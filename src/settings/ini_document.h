@@ -30,6 +30,8 @@ class IniDocument {
   std::optional<std::string> Find(std::string_view section, std::string_view key) const;
   // Section names in file order, each name once (the first spelling).
   std::vector<std::string> SectionNames() const;
+  // How many sections of that name the document holds (only the first is addressed).
+  int SectionCount(std::string_view section) const;
   // The entries and comment lines of a section, trimmed, in file order (blank lines left out);
   // nullopt when the section is missing.
   std::optional<std::vector<std::string>> SectionLines(std::string_view section) const;

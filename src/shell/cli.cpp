@@ -11,6 +11,7 @@
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/queue_command.h"
+#include "shell/settings_commands.h"
 #include "shell/startup.h"
 #include "support/exit_codes.h"
 #include "support/paths.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr const char* kUsage = R"(Usage: postvane [switch=1 ...]
        postvane --deliver FILE
        postvane --spool-now | --status
+       postvane [--service] --check-config | --show-config
+       postvane [--service] --set-password relay|proxy
        postvane --help | --version
 
 Postvane delivers the mails that scripts and programs drop into its spool
@@ -61,6 +64,22 @@ or when run as root, on the system service's; "mailq" is --queue):
   the tools ask the running service to do the work. Exit code: 0 done, 1 a
   mail was left as it was, or the directory cannot be read and the service
   does not answer.
+
+Settings (of the user's own spooler; with --service, or when run as root, of the
+system service's, /etc/postvane/postvane.start):
+  --check-config       tell unknown or misspelt keys (with the closest known one),
+                       keys in the wrong section, values that do not read as meant,
+                       spool and log directories the spooler cannot write. Exit
+                       code: 0 nothing to tell, 1 findings. The spooler tells the
+                       same at every start and reload, on standard error and in the
+                       system log.
+  --show-config        every key: its value (passwords masked), its default and
+                       where the value comes from (file, default, start-up value)
+  --set-password relay|proxy
+                       read the password of the relay (RelayPassword) or of the
+                       SOCKS proxy (ProxyPassword) without echo from the terminal,
+                       or the first line of standard input, and store it enciphered;
+                       an empty one clears it
 
 Any other argument that starts with "-" is a usage error (exit code 64).
 
@@ -127,6 +146,10 @@ int RunMain(int argc, char** argv) {
     case Command::Hold:
     case Command::Release:
     case Command::RetryNow: return RunQueueTool(line);
+    // The settings commands.
+    case Command::CheckConfig: return RunCheckConfig(line);
+    case Command::ShowConfig: return RunShowConfig(line);
+    case Command::SetPassword: return RunSetPassword(line);
     case Command::Deliver:
     case Command::RunSpooler: break;
   }

@@ -17,6 +17,9 @@ std::optional<Command> OptionCommand(std::string_view arg) {
   if (arg == "--spool-now") return Command::SpoolNow;
   if (arg == "--status") return Command::Status;
   if (arg == "--deliver") return Command::Deliver;
+  if (arg == "--check-config") return Command::CheckConfig;
+  if (arg == "--show-config") return Command::ShowConfig;
+  if (arg == "--set-password") return Command::SetPassword;
   return std::nullopt;
 }
 
@@ -41,6 +44,11 @@ std::optional<Command> QueueOptionCommand(std::string_view arg) {
 bool IsQueueTool(Command command) {
   return command == Command::Queue || command == Command::Delete || command == Command::Hold ||
          command == Command::Release || command == Command::RetryNow;
+}
+
+bool IsSettingsCommand(Command command) {
+  return command == Command::CheckConfig || command == Command::ShowConfig ||
+         command == Command::SetPassword;
 }
 
 // The options that only modify a queue tool; they may stand anywhere.
@@ -70,7 +78,8 @@ std::vector<std::string> TakeFiles(const std::vector<std::string>& args, std::si
 // Why the queue tools' arguments do not fit together; "" when they do.
 std::string QueueUsageError(const CommandLine& line) {
   const bool tool = IsQueueTool(line.command);
-  if (line.service && !tool) return "--service goes with a queue tool (--queue, --delete, ...)";
+  if (line.service && !tool && !IsSettingsCommand(line.command))
+    return "--service goes with a queue tool or a settings command (--queue, --check-config, ...)";
   if (line.json && line.command != Command::Queue) return "--json goes with --queue";
   if (line.all && line.command != Command::RetryNow) return "--all goes with --retry-now";
   if (line.command == Command::Queue && !line.files.empty()) return "--queue takes no files";
@@ -100,6 +109,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return UsageError("--deliver needs the mail file to deliver");
       file = args[++i];
     }
+    if (*command == Command::SetPassword) {
+      if (i + 1 >= args.size() || (args[i + 1] != "relay" && args[i + 1] != "proxy"))
+        return UsageError("--set-password needs relay or proxy");
+      file = args[++i];
+    }
     std::vector<std::string> files;
     if (IsQueueTool(*command)) files = TakeFiles(args, i);
     if (chosen) continue;
@@ -127,7 +141,9 @@ const char* UsageLine() {
   return "Usage: postvane [service=1] [settingsmode=1] [quiet=1] [debug=1]\n"
          "       postvane --deliver FILE | --spool-now | --status | --help | --version\n"
          "       postvane [--service] --queue [--json] | --delete FILE... | --hold FILE...\n"
-         "                | --release FILE... | --retry-now FILE...|--all\n";
+         "                | --release FILE... | --retry-now FILE...|--all\n"
+         "       postvane [--service] --check-config | --show-config\n"
+         "       postvane [--service] --set-password relay|proxy\n";
 }
 
 }  // namespace pv

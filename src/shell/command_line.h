@@ -11,22 +11,24 @@ enum class Command {
   RunSpooler, Help, Version, SpoolNow, Status, Deliver, UsageError,
   // The queue tools.
   Queue, Delete, Hold, Release, RetryNow,
+  // The settings commands.
+  CheckConfig, ShowConfig, SetPassword,
 };
 
 struct CommandLine {
   Command command = Command::RunSpooler;
-  std::string file;   // the mail file of --deliver
+  std::string file;   // the mail file of --deliver; "relay" or "proxy" for --set-password
   std::string error;  // why the arguments are a usage error
 
   // The queue tools: the mails named, and what modifies them.
   std::vector<std::string> files;  // of --delete, --hold, --release, --retry-now
   bool json = false;     // --queue --json
   bool all = false;      // --retry-now --all
-  bool service = false;  // --service: the service's spool directory
+  bool service = false;  // --service: the service's spool directory or settings
 };
 
-// Every argument that starts with "-" must be a known option, and --deliver needs the file
-// after it; the first command given wins. Other arguments are left to the switches.
+// Every argument that starts with "-" must be a known option, --deliver needs the file after
+// it and --set-password "relay" or "proxy"; the first command given wins. Other arguments are left to the switches.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The arguments after the program's name, joined by single spaces, for reports and start-up.

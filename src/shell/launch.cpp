@@ -8,6 +8,7 @@
 #include "reporting_api/notifier.h"
 #include "shell/command_line.h"
 #include "shell/debug_line.h"
+#include "shell/settings_commands.h"
 #include "shell/settings_state.h"
 #include "shell/signals.h"
 #include "shell/spooler_runtime.h"
@@ -31,9 +32,10 @@ void WatchSignals(SignalEvents& signalEvents, SpoolerController& controller, Sys
   signalEvents.Watch();
 }
 
-// Loads the settings record and prints what it holds.
+// Loads the settings record, prints what it holds and tells what the check finds.
 void LoadAndPrintSettings(const StartupValues& startup) {
   const bool loaded = LoadSettingsRecord();
+  TellSettingsFindings(startup);
   std::cout << "\nSettings (" << startup.SettingsFile << (loaded ? "" : ", not all read") << ")\n";
   for (const std::string& line : Split(DescribeSettings(SettingsSnapshot()), '\n'))
     if (!line.empty()) std::cout << "  " << line << "\n";

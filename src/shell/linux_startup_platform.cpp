@@ -1,5 +1,7 @@
 #include "shell/linux_startup_platform.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "platform/system_info.h"
@@ -7,10 +9,11 @@
 
 namespace pv {
 
-LinuxStartupPlatform::LinuxStartupPlatform(bool probesInstanceLock)
+LinuxStartupPlatform::LinuxStartupPlatform(bool probesInstanceLock, bool serviceFilesForAnyUser)
     : registry_(DefaultRegistryLocations()),
       lock_(RuntimeDirectory()),
-      probesInstanceLock_(probesInstanceLock) {}
+      probesInstanceLock_(probesInstanceLock),
+      serviceFilesForAnyUser_(serviceFilesForAnyUser) {}
 
 bool LinuxStartupPlatform::AnotherInstanceRunning() {
   if (!probesInstanceLock_) return false;
@@ -33,16 +36,23 @@ std::string LinuxStartupPlatform::ListSeparator() { return LocaleListSeparator()
 std::string LinuxStartupPlatform::ExecutablePath() { return pv::ExecutablePath(); }
 
 std::string LinuxStartupPlatform::ProgramDirectory(bool isService) {
-  return pv::ProgramDirectory(isService);
+  return pv::ProgramDirectory(isService, serviceFilesForAnyUser_);
 }
 
 std::string LinuxStartupPlatform::SettingsDirectory(bool isService) {
-  return pv::SettingsDirectory(isService);
+  return pv::SettingsDirectory(isService, serviceFilesForAnyUser_);
 }
 
 std::string LinuxStartupPlatform::SettingsFileOverride() {
   const char* named = std::getenv("POSTVANE_SETTINGS");
   return named == nullptr ? "" : named;
+}
+
+bool InstallToolStartup(bool serviceOption) {
+  const bool service = serviceOption || ::geteuid() == 0;
+  LinuxStartupPlatform platform(false, true);
+  InstallStartupValues(RunStartup(service ? "service=1" : "", platform));
+  return service;
 }
 
 }  // namespace pv

@@ -11,7 +11,10 @@ class LinuxStartupPlatform : public StartupPlatform {
  public:
   // probesInstanceLock false: a one-off command (--deliver) that must not hold the lock a
   // spooler starting meanwhile needs; AnotherInstanceRunning then answers false.
-  explicit LinuxStartupPlatform(bool probesInstanceLock = true);
+  // serviceFilesForAnyUser: "service=1" means the system service's directories even when not
+  // run by root (see ProgramDirectory in platform/user_dirs.h).
+  explicit LinuxStartupPlatform(bool probesInstanceLock = true,
+                                bool serviceFilesForAnyUser = false);
 
   bool AnotherInstanceRunning() override;
   bool IsRemoteSession() override;
@@ -32,6 +35,12 @@ class LinuxStartupPlatform : public StartupPlatform {
   Registry registry_;
   InstanceLock lock_;
   bool probesInstanceLock_;
+  bool serviceFilesForAnyUser_;
 };
+
+// Start-up of a one-off command (the queue tools, the settings commands): the user's own
+// spooler's values or, with --service or as root (root has no spooler of its own), the system
+// service's. Installs the values; true when they are the service's.
+bool InstallToolStartup(bool serviceOption);
 
 }  // namespace pv

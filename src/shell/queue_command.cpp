@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iostream>
 #include <set>
-#include <unistd.h>
 
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
@@ -269,10 +268,7 @@ QueueResult ApplyQueueCommand(const SpoolQueue& queue, Command command, const st
 }
 
 int RunQueueTool(const CommandLine& line) {
-  // Root works on the system service's spool: it has no spooler of its own.
-  const bool service = line.service || ::geteuid() == 0;
-  LinuxStartupPlatform platform(false);
-  InstallStartupValues(RunStartup(service ? "service=1" : "", platform));
+  const bool service = InstallToolStartup(line.service);
   LoadSettingsRecord();
   const SpoolerSettings settings = SettingsSnapshot();
   const SpoolQueue queue(settings.SpoolFilePattern);

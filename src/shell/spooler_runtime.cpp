@@ -8,6 +8,7 @@
 #include "shell/control_answer.h"
 #include "shell/debug_line.h"
 #include "shell/queue_channel.h"
+#include "shell/settings_commands.h"
 #include "shell/settings_state.h"
 #include "support/durable_write.h"
 #include "support/paths.h"
@@ -54,6 +55,7 @@ SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string command
       controller_({engine_, state_, transport_, reporter_, std::move(frontEnd.showState),
                    [this] {
                      const bool ok = LoadSettingsRecord();
+                     TellSettingsFindings(Startup());
                      reporter_.OnSettingsLoaded();
                      return ok;
                    },

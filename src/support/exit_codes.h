@@ -83,4 +83,11 @@ enum QueueExitCode : int {
   kQueueRefused = 1,
 };
 
+// The settings commands: `postvane --check-config`, `--show-config`, `--set-password`.
+enum SettingsCommandExitCode : int {
+  kSettingsDone = 0,
+  // --check-config found something to tell, or the settings file could not be read or written.
+  kSettingsFindings = 1,
+};
+
 }  // namespace pv

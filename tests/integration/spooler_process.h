@@ -103,7 +103,8 @@ class DatagramInbox {
 // Starts `POSTVANE_BINARY args` with exactly env plus PATH, stdin from /dev/null, stdout and
 // stderr appended to outputPath. The child's pid, or -1.
 inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environment& env,
-                           const std::string& outputPath) {
+                           const std::string& outputPath,
+                           const std::string& inputPath = "/dev/null") {
   std::vector<std::string> argStrings{POSTVANE_BINARY};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings;
@@ -118,7 +119,7 @@ inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environme
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, inputPath.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(),
                                    O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -162,14 +163,16 @@ struct CommandResult {
   std::string output;
 };
 
-// Runs postvane to its end (a client command such as --status), at most timeout.
+// Runs postvane to its end (a client command such as --status), at most timeout; standard
+// input is the file inputPath.
 inline CommandResult RunPostvane(const std::vector<std::string>& args, const Environment& env,
                                  const std::string& scratchDir,
-                                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                                 const std::string& inputPath = "/dev/null") {
   const std::string outputPath = scratchDir + "/command.out";
   ::unlink(outputPath.c_str());
   CommandResult result;
-  const pid_t pid = SpawnPostvane(args, env, outputPath);
+  const pid_t pid = SpawnPostvane(args, env, outputPath, inputPath);
   if (pid < 0) return result;
   if (const auto code = WaitForExit(pid, timeout)) {
     result.exitCode = *code;

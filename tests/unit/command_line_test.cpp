@@ -40,6 +40,13 @@ TEST(CommandLine, CommandsSwitchesAndUsageErrors) {
       {{"--deliver", ""}, Command::UsageError, ""},
       {{"--deliver", "--status"}, Command::UsageError, ""},
       {{"--status", "--deliver"}, Command::UsageError, ""},
+      {{"--check-config"}, Command::CheckConfig, ""},
+      {{"--service", "--show-config"}, Command::ShowConfig, ""},
+      {{"--set-password", "relay", "--service"}, Command::SetPassword, "relay"},
+      {{"--set-password", "proxy"}, Command::SetPassword, "proxy"},
+      {{"--set-password"}, Command::UsageError, ""},
+      {{"--set-password", "Relay"}, Command::UsageError, ""},
+      {{"--set-password", "secret"}, Command::UsageError, ""},  // never the password itself
   };
   for (const ParseCase& c : cases) {
     std::string shown;
