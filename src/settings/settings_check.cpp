@@ -9,7 +9,6 @@
 #include "settings/setting_keys.h"
 #include "settings/spooler_settings.h"
 #include "support/host_port.h"
-#include "support/ip_literal.h"
 #include "support/server_address.h"
 #include "support/text.h"
 
@@ -75,20 +74,11 @@ std::string ProxyTypeProblem(std::string_view value) {
          Suggestion(value, {"None", "SOCKS4", "SOCKS5NOAUTH", "SOCKS5AUTH"});
 }
 
-// What the resolver takes: an IP address, an IPv4 address with ":port", "[IPv6]:port".
-bool IsDnsServerItem(std::string_view item) {
-  const HostPortParts parts = SplitHostPort(item, ColonRule::BareIpv6);
-  const bool address = parts.bracketed ? IsIpv6Literal(parts.host)
-                       : parts.hasPort ? IsIpv4Literal(parts.host)
-                                       : IsIpLiteral(parts.host);
-  return !parts.malformed && address && (!parts.hasPort || ParsePortNumber(parts.port));
-}
-
 std::string DnsServerListProblem(std::string_view value) {
   if (EqualsNoCase(value, kSystemDnsServers)) return "";
   for (const std::string& raw : Split(value, ',')) {
     const std::string_view item = Trim(raw);
-    if (!item.empty() && !IsDnsServerItem(item))
+    if (!item.empty() && CanonicalDnsServer(item).empty())
       return "names " + Quoted(item) +
              ", which is not an IP address (with an optional :port); direct delivery fails";
   }

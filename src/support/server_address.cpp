@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "support/host_port.h"
+#include "support/ip_literal.h"
 #include "support/text.h"
 
 namespace pv {
@@ -52,6 +53,20 @@ bool ParseServerAddress(std::string_view address, ServerAddress& out, std::int32
   out.host = std::string(parts.bracketed ? parts.host : Trim(parts.host));
   out.port = parts.hasPort ? LeadingPort(parts.port) : defaultPort;
   return !out.host.empty();
+}
+
+std::string CanonicalDnsServer(std::string_view item) {
+  const HostPortParts parts = SplitHostPort(item, ColonRule::BareIpv6);
+  const std::string_view host = parts.host;
+  const std::string_view port = parts.port;
+  const bool address = parts.bracketed ? IsIpv6Literal(host)
+                       : parts.hasPort ? IsIpv4Literal(host)
+                                       : IsIpLiteral(host);
+  if (parts.malformed || !address) return {};
+  if (parts.hasPort && !ParsePortNumber(port)) return {};
+  const bool v6 = host.find(':') != std::string_view::npos;
+  if (port.empty()) return std::string(host);
+  return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::string(port);
 }
 
 }  // namespace pv

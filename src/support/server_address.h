@@ -20,4 +20,10 @@ struct ServerAddress {
 // without one the default port applies.
 bool ParseServerAddress(std::string_view address, ServerAddress& out, std::int32_t defaultPort);
 
+// One DNS server as the resolver takes it: an IP address, an IPv4 address with ":port", or
+// "[IPv6]:port" ("[::1]" too). Its canonical form ("1.2.3.4:53", "[::1]:53", "::1"); "" when
+// it is none. Checked here because c-ares 1.18 checks too little itself: it takes "1.2.3" as
+// 1.2.3.255, "127.0.0.1.5" as 127.0.0.1 and port 99999 as 34463.
+std::string CanonicalDnsServer(std::string_view item);
+
 }  // namespace pv

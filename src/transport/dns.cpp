@@ -16,6 +16,7 @@
 
 #include "support/host_port.h"
 #include "support/ip_literal.h"
+#include "support/server_address.h"
 #include "support/text.h"
 
 namespace pv {
@@ -57,23 +58,6 @@ class Channel {
   ares_channel channel_ = nullptr;
 };
 
-// One server as c-ares reads it ("1.2.3.4", "1.2.3.4:53", "::1", "[::1]:53"), from those forms
-// and "[::1]"; "" when it is none of them. c-ares 1.18 checks too little itself: it takes
-// "1.2.3" as 1.2.3.255, "127.0.0.1.5" as 127.0.0.1 and port 99999 as 34463.
-std::string CanonicalServer(std::string_view item) {
-  const HostPortParts parts = SplitHostPort(item, ColonRule::BareIpv6);
-  const std::string_view host = parts.host;
-  const std::string_view port = parts.port;
-  const bool address = parts.bracketed ? IsIpv6Literal(host)
-                       : parts.hasPort ? IsIpv4Literal(host)
-                                       : IsIpLiteral(host);
-  if (parts.malformed || !address) return {};
-  if (parts.hasPort && !ParsePortNumber(port)) return {};
-  const bool v6 = host.find(':') != std::string_view::npos;
-  if (port.empty()) return std::string(host);
-  return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::string(port);
-}
-
 struct ServerList {
   std::string csv;  // for ares_set_servers_ports_csv; "" for the system's servers
   int count = 0;
@@ -90,7 +74,7 @@ ServerList ParseServerList(const std::string& servers) {
     const std::string item(Trim(std::string_view(servers).substr(start, comma - start), " \t"));
     start = comma + 1;
     if (item.empty()) continue;
-    const std::string server = CanonicalServer(item);
+    const std::string server = CanonicalDnsServer(item);
     if (server.empty()) {
       list.error = "\"" + item + "\" is not an IP address (with an optional :port)";
       return list;
