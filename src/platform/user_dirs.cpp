@@ -1,7 +1,10 @@
 #include "platform/user_dirs.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace pv {
@@ -12,9 +15,50 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
 }
 
-bool IsSystemService(bool isService) { return isService && ::geteuid() == 0; }
+constexpr uid_t kDefaultSystemUidMax = 999;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+bool HasHomeOverride() {
+  const char* home = std::getenv("POSTVANE_HOME");
+  return home != nullptr && *home != '\0';
+}
 
 }  // namespace
+
+uid_t SystemUidMax(std::string_view loginDefs) {
+  constexpr std::string_view kKey = "SYS_UID_MAX";
+  uid_t found = kDefaultSystemUidMax;
+  while (!loginDefs.empty()) {
+    const std::size_t end = loginDefs.find('\n');
+    std::string_view line = Trim(loginDefs.substr(0, end));
+    loginDefs = end == std::string_view::npos ? "" : loginDefs.substr(end + 1);
+    if (!line.starts_with(kKey) || line.size() == kKey.size() || !IsBlank(line[kKey.size()]))
+      continue;
+    line = Trim(line.substr(kKey.size()));
+    uid_t value = 0;
+    const auto [rest, ec] = std::from_chars(line.data(), line.data() + line.size(), value);
+    // The last valid line counts, as login.defs readers take it.
+    if (ec == std::errc() && rest == line.data() + line.size()) found = value;
+  }
+  return found;
+}
+
+bool IsSystemAccount(uid_t uid) {
+  if (uid == 0) return true;
+  std::ifstream in("/etc/login.defs");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return uid <= SystemUidMax(text.str());
+}
+
+bool IsSystemService(bool isService) { return isService && IsSystemAccount(::geteuid()); }
 
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
@@ -28,15 +72,18 @@ std::string ConfigHome() { return EnvOr("XDG_CONFIG_HOME", HomeDirectory() + "/.
 std::string DataHome() { return EnvOr("XDG_DATA_HOME", HomeDirectory() + "/.local/share"); }
 
 std::string ProgramDirectory(bool isService) {
-  if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
-    return home;
+  if (HasHomeOverride()) return std::getenv("POSTVANE_HOME");
   if (IsSystemService(isService)) return "/var/spool/postvane";
   return DataHome() + "/postvane";
 }
 
+std::string LogDirectory(bool isService) {
+  if (HasHomeOverride() || !IsSystemService(isService)) return "";
+  return "/var/log/postvane/";
+}
+
 std::string SettingsDirectory(bool isService) {
-  if (const char* home = std::getenv("POSTVANE_HOME"); home != nullptr && *home != '\0')
-    return home;
+  if (HasHomeOverride()) return std::getenv("POSTVANE_HOME");
   if (IsSystemService(isService)) return "/etc/postvane";
   return DataHome() + "/postvane";
 }
@@ -44,7 +91,7 @@ std::string SettingsDirectory(bool isService) {
 std::string RuntimeDirectory() {
   if (const char* dir = std::getenv("POSTVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
     return dir;
-  if (::geteuid() == 0) return "/run/postvane";
+  if (IsSystemAccount(::geteuid())) return "/run/postvane";
   if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
     return std::string(xdg) + "/postvane";
   return "/tmp/postvane-" + std::to_string(::getuid());

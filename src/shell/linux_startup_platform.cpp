@@ -40,6 +40,10 @@ std::string LinuxStartupPlatform::SettingsDirectory(bool isService) {
   return pv::SettingsDirectory(isService);
 }
 
+std::string LinuxStartupPlatform::LogDirectory(bool isService) {
+  return pv::LogDirectory(isService);
+}
+
 std::string LinuxStartupPlatform::SettingsFileOverride() {
   const char* named = std::getenv("POSTVANE_SETTINGS");
   return named == nullptr ? "" : named;

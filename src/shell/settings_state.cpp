@@ -20,6 +20,7 @@ bool LoadSettingsRecord() {
   defaults.DefaultSenderHostName = startup.DefaultSenderHostName;
   defaults.DefaultReturnAddress = startup.DefaultReturnAddress;
   defaults.ProgramDirectory = startup.ProgramDirectory;
+  defaults.LogDirectory = startup.LogDirectory;
   // Load into a copy: a failing step keeps the field's former value.
   SpoolerSettings loaded = SettingsSnapshot();
   const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);
