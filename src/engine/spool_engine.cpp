@@ -1,9 +1,13 @@
 #include "engine/spool_engine.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <unistd.h>
 
 #include "engine/give_up.h"
 #include "engine/spool_directory.h"
+#include "engine/working_file.h"
 #include "support/paths.h"
 #include "support/textfile.h"
 #include "transport/mail_composer.h"
@@ -115,8 +119,24 @@ bool SpoolEngine::ProcessSpoolFile(const std::string& path) {
   file.Path = path;
   file.WorkingPath = ChangeExtension(path, kWorkingExtension);
   const std::optional<WorkingFile> claim = WorkingFile::Claim(file.Path, file.WorkingPath);
-  if (!claim) return false;  // the writer holds it, its working name is taken, or it has gone
+  if (!claim) {
+    // Left unreadable by its writer (another user's 0600 file): no later run could read it
+    // either, so it is set aside where people see it instead of waiting unseen for ever.
+    if (::access(file.Path.c_str(), R_OK) != 0 && errno == EACCES) SetAsideUnreadable(file.Path);
+    return false;  // the writer holds it, its working name is taken, or it has gone
+  }
   return ProcessClaimedFile(file, *claim);
+}
+
+void SpoolEngine::SetAsideUnreadable(const std::string& path) {
+  const std::string reason = std::strerror(EACCES);
+  const std::string aside = RenameToFreeName(path, path + ".error");
+  LastExitCode = kExitCannotRead;
+  env_.reporter.ReportResult(
+      kResultError, "", "", "", kExitCannotRead,
+      "The spool file '" + path + "' cannot be read by the spooler (" + reason + ")" +
+          (aside.empty() ? "." : "; set aside as '" + aside + "'.") + " Cmd: " + env_.commandLine,
+      "");
 }
 
 bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) {

@@ -74,6 +74,7 @@ class SpoolEngine {
   // that failed and was rescheduled gives false: the summary balloon counts mails that went
   // out, and a rescheduled one has not.
   bool ProcessSpoolFile(const std::string& path);
+  void SetAsideUnreadable(const std::string& path);
 
   // At start: gives every working file that no process holds locked, and whose spool name is
   // free, its spool name back. Returns the spool paths given back.

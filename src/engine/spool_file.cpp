@@ -43,6 +43,33 @@ std::string EncodeFolded(std::string_view value,
   return out;
 }
 
+// The items of a comma list, every text kept, split only at commas outside quotes, comments
+// and angle addresses: "\"Doe, John\" <j@x>" is one mailbox.
+std::vector<std::string_view> SplitMailboxItems(std::string_view line) {
+  std::vector<std::string_view> items;
+  bool quoted = false;
+  int comment = 0;
+  bool angle = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\\' && (quoted || comment > 0)) ++i;
+    else if (c == '"' && comment == 0) quoted = !quoted;
+    else if (quoted) continue;
+    else if (c == '(') ++comment;
+    else if (c == ')' && comment > 0) --comment;
+    else if (comment > 0) continue;
+    else if (c == '<') angle = true;
+    else if (c == '>') angle = false;
+    else if (c == ',' && !angle) {
+      items.push_back(line.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  items.push_back(line.substr(start));
+  return items;
+}
+
 std::string EncodeMailboxItem(std::string_view item) {
   const auto open = item.rfind('<');
   if (open == std::string_view::npos) return std::string(item);
@@ -68,6 +95,7 @@ bool LeadingNumberIsNotZero(std::string_view value) {
 struct HeaderLine {
   std::string name;   // as written, trimmed
   std::string value;  // unfolded into CR LF TAB, decoded
+  std::string raw;    // unfolded into CR LF TAB, encoded words as written
 };
 
 std::vector<HeaderLine> ReadHeaderLines(std::string_view block) {
@@ -83,9 +111,12 @@ std::vector<HeaderLine> ReadHeaderLines(std::string_view block) {
     }
     const std::string_view name = colon == std::string_view::npos ? line : line.substr(0, colon);
     const std::string_view value = colon == std::string_view::npos ? line : line.substr(colon + 1);
-    headers.push_back({std::string(Trim(name)), Piece(value)});
+    headers.push_back({std::string(Trim(name)), Piece(value), ""});
   }
-  for (HeaderLine& h : headers) h.value = DecodeEncodedWords(h.value);
+  for (HeaderLine& h : headers) {
+    h.raw = h.value;
+    h.value = DecodeEncodedWords(h.value);
+  }
   return headers;
 }
 
@@ -126,7 +157,8 @@ void ApplyHeader(const HeaderLine& h, LocalDateTime now, SpoolFile& f) {
     both(h.value);
   }
   else if (key == "x-unsent") AddLine(f.FileHeaders, h.name, h.value);
-  else both(h.value);
+  // Any other header goes on as written: its encoded words stay encoded.
+  else both(h.raw);
 }
 
 }  // namespace
@@ -143,7 +175,7 @@ std::string_view BodyOf(std::string_view text) {
 std::string EncodeAddressList(std::string_view value) {
   return EncodeFolded(value, [](std::string_view line) {
     std::string out;
-    for (std::string_view item : SplitAt(line, ",")) {
+    for (std::string_view item : SplitMailboxItems(line)) {
       if (item.data() != line.data()) out += ',';
       out += EncodeMailboxItem(item);
     }

@@ -20,7 +20,10 @@
 namespace pv {
 namespace {
 
-constexpr qint64 kMaxRequest = 256;
+// A request names at most one mail (a file name has at most 255 bytes).
+constexpr qint64 kMaxRequest = 1024;
+// An answer may list a whole queue; a client takes no more than this.
+constexpr std::size_t kMaxAnswer = 256 * 1024 * 1024;
 
 uid_t PeerUid(QLocalSocket* socket) {
   ucred cred{};
@@ -37,7 +40,9 @@ void Serve(QLocalSocket* socket, const ControlServer::Handler& handler) {
       if (socket->bytesAvailable() > kMaxRequest) socket->abort();
       return;
     }
-    const std::string request = socket->readLine(kMaxRequest).trimmed().toStdString();
+    std::string request = socket->readLine(kMaxRequest).toStdString();
+    while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
+      request.pop_back();
     const std::string answer = handler(request, PeerUid(socket)) + "\n";
     socket->write(answer.data(), static_cast<qint64>(answer.size()));
     socket->disconnectFromServer();
@@ -103,14 +108,20 @@ std::string SendControlRequest(const std::string& socketPath, const std::string&
     return "";
   }
   std::string answer;
-  char buffer[512];
-  while (answer.find('\n') == std::string::npos && WaitFor(fd.get(), POLLIN, timeoutMs)) {
+  char buffer[65536];
+  std::size_t end = std::string::npos;
+  while (end == std::string::npos && answer.size() < kMaxAnswer &&
+         WaitFor(fd.get(), POLLIN, timeoutMs)) {
     const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
     if (n <= 0) break;
     answer.append(buffer, static_cast<std::size_t>(n));
+    end = answer.find('\n', answer.size() - static_cast<std::size_t>(n));
   }
-  if (answer.empty()) error = socketPath + ": no answer";
-  return answer.substr(0, answer.find('\n'));
+  if (end == std::string::npos) {
+    error = socketPath + (answer.empty() ? ": no answer" : ": the answer was cut short");
+    return "";
+  }
+  return answer.substr(0, end);
 }
 
 std::vector<std::string> ReachableControlSockets() {

@@ -1,7 +1,8 @@
 #pragma once
 // The control channel of a running spooler: a local socket "control" in the runtime directory
 // that takes one request line and gives one answer line. Requests: "SPOOLNOW" (an immediate
-// run), "PAUSE", "CONTINUE" (only from the spooler's own user or root), "STATUS".
+// run), "PAUSE", "CONTINUE" (only from the spooler's own user or root), "STATUS", and the
+// queue requests (shell/queue_channel.h), whose answer line may be long: a whole listing.
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,7 +38,8 @@ class ControlServer {
   std::unique_ptr<QLocalServer> server_;
 };
 
-// Sends one request to the spooler listening at socketPath; its answer, or "" with error set.
+// Sends one request to the spooler listening at socketPath; its answer line, or "" with error
+// set (also for an answer cut short before its line end). timeoutMs: the longest silence.
 std::string SendControlRequest(const std::string& socketPath, const std::string& request,
                                std::string& error, int timeoutMs = 5000);
 

@@ -7,6 +7,16 @@
 #include "support/text.h"
 
 namespace pv {
+namespace {
+
+// A hex flags field of the kernel's route table; 0 when it is not one.
+unsigned long RouteFlags(const std::string& field) {
+  unsigned long flags = 0;
+  std::istringstream in(field);
+  return (in >> std::hex >> flags) ? flags : 0;
+}
+
+}  // namespace
 
 bool HasDefaultRouteV4(std::string_view procNetRoute) {
   constexpr unsigned kRouteUp = 0x1;
@@ -18,7 +28,7 @@ bool HasDefaultRouteV4(std::string_view procNetRoute) {
     std::string iface, destination, gateway, flags;
     if (!(fields >> iface >> destination >> gateway >> flags)) continue;
     if (iface == "lo" || destination != "00000000") continue;
-    if (std::stoul(flags, nullptr, 16) & kRouteUp) return true;
+    if (RouteFlags(flags) & kRouteUp) return true;
   }
   return false;
 }
@@ -34,7 +44,7 @@ bool HasDefaultRouteV6(std::string_view procNetIpv6Route) {
       continue;
     if (iface == "lo" || prefix != "00" || destination != std::string(32, '0')) continue;
     // RTF_UP, and not a reject route (RTF_REJECT 0x200), which the kernel lists for "no route".
-    const unsigned long f = std::stoul(flags, nullptr, 16);
+    const unsigned long f = RouteFlags(flags);
     if ((f & 0x1) && !(f & 0x200)) return true;
   }
   return false;

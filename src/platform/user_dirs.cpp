@@ -89,12 +89,18 @@ std::string SettingsDirectory(bool isService) {
 }
 
 std::string RuntimeDirectory() {
+  if (IsSystemAccount(::geteuid())) return ServiceRuntimeDirectory();
   if (const char* dir = std::getenv("POSTVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
     return dir;
-  if (IsSystemAccount(::geteuid())) return "/run/postvane";
   if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
     return std::string(xdg) + "/postvane";
   return "/tmp/postvane-" + std::to_string(::getuid());
+}
+
+std::string ServiceRuntimeDirectory() {
+  if (const char* dir = std::getenv("POSTVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
+    return dir;
+  return "/run/postvane";
 }
 
 }  // namespace pv

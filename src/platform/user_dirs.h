@@ -40,5 +40,8 @@ std::string SettingsDirectory(bool isService);
 // $POSTVANE_RUNTIME_DIR, else /run/postvane for root and system accounts, else $XDG_RUNTIME_DIR/postvane
 // (or /tmp/postvane-<uid> without XDG_RUNTIME_DIR).
 std::string RuntimeDirectory();
+// Runtime directory of the system service, as any user reaches it: $POSTVANE_RUNTIME_DIR,
+// else /run/postvane.
+std::string ServiceRuntimeDirectory();
 
 }  // namespace pv

@@ -56,8 +56,11 @@ or when run as root, on the system service's; "mailq" is --queue):
   --retry-now FILE...|--all
                        make waiting mails due now and ask for a spool run
   A FILE is a name in the spool directory or a path inside it. A mail in hand
-  (a spool run or its writer holds its lock) is never touched. Exit code: 0
-  done, 1 a mail was left as it was or the directory cannot be read.
+  (a spool run or its writer holds its lock) is never touched. When the
+  service's spool directory cannot be read (a member of the group postvane),
+  the tools ask the running service to do the work. Exit code: 0 done, 1 a
+  mail was left as it was, or the directory cannot be read and the service
+  does not answer.
 
 Any other argument that starts with "-" is a usage error (exit code 64).
 
@@ -65,6 +68,9 @@ Environment:
   POSTVANE_SETTINGS     the settings file to use (the recorded one is not consulted)
   POSTVANE_HOME         home of the spool directory, the logs and the settings
   POSTVANE_RUNTIME_DIR  home of the instance lock and the control socket
+  POSTVANE_QUEUE_VIA_SERVICE=1
+                        the queue tools on the service's spool go through
+                        the service even when its directory can be read
   POSTVANE_MACHINE_REGISTRY  the machine-wide store that records the service's
                         settings file (default /etc/postvane/registry.ini)
 )";

@@ -1,44 +1,95 @@
 #include "shell/control_answer.h"
 
+#include "shell/queue_channel.h"
 #include "support/paths.h"
 
 namespace pv {
 namespace {
 
-struct ControlRequest {
-  const char* name;
-  // Only the spooler's own user and root may ask it.
-  bool ownersOnly;
-  std::string (*answer)(ControlledSpooler& spooler);
+// Who may ask a request.
+enum class Askers {
+  Anyone,
+  Owners,      // the spooler's own user and root
+  QueueUsers,  // those and the members of the group `postvane`
 };
 
+// What may follow the request's name, after one space.
+enum class Argument { None, MailName, MailNameOrAll };
+
+struct ControlRequest {
+  const char* name;
+  Askers askers;
+  Argument argument;
+  std::string (*answer)(ControlledSpooler& spooler, const std::string& argument);
+};
+
+// Whether the argument fits what the request takes.
+bool Fits(Argument kind, const std::string& argument) {
+  if (kind == Argument::MailNameOrAll && argument == "*") return true;
+  return kind != Argument::None && argument != "*" && ValidMailName(argument);
+}
+
 const ControlRequest kControlRequests[] = {
-    {"SPOOLNOW", false,
-     [](ControlledSpooler& spooler) -> std::string { return spooler.SpoolNow() ? "OK" : "PAUSED"; }},
-    {"STATUS", false,
-     [](ControlledSpooler& spooler) {
+    {"SPOOLNOW", Askers::Anyone, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) -> std::string {
+       return spooler.SpoolNow() ? "OK" : "PAUSED";
+     }},
+    {"STATUS", Askers::Anyone, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) {
        return spooler.StatusText() + "; spool directory " +
               DirectoryPart(spooler.Settings().SpoolFilePattern);
      }},
-    {"PAUSE", true,
-     [](ControlledSpooler& spooler) -> std::string {
+    {"PAUSE", Askers::Owners, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) -> std::string {
        spooler.PauseService();
        return "OK";
      }},
-    {"CONTINUE", true,
-     [](ControlledSpooler& spooler) -> std::string {
+    {"CONTINUE", Askers::Owners, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) -> std::string {
        return spooler.ContService() ? "OK" : "FAILED";
      }},
+    {"QUEUE", Askers::QueueUsers, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) {
+       return spooler.QueueAnswer("QUEUE", "");
+     }},
+    {"DELETE", Askers::QueueUsers, Argument::MailName,
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("DELETE", name);
+     }},
+    {"HOLD", Askers::QueueUsers, Argument::MailName,
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("HOLD", name);
+     }},
+    {"RELEASE", Askers::QueueUsers, Argument::MailName,
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("RELEASE", name);
+     }},
+    {"RETRY", Askers::QueueUsers, Argument::MailNameOrAll,
+     [](ControlledSpooler& spooler, const std::string& name) {
+       return spooler.QueueAnswer("RETRY", name);
+     }},
 };
+
+bool MayAsk(Askers askers, uid_t peerUid, uid_t ownUid, const GroupMembership& inServiceGroup) {
+  if (askers == Askers::Anyone || peerUid == ownUid || peerUid == 0) return true;
+  return askers == Askers::QueueUsers && peerUid != static_cast<uid_t>(-1) &&
+         inServiceGroup(peerUid);
+}
 
 }  // namespace
 
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
-                          uid_t ownUid) {
+                          uid_t ownUid, const GroupMembership& inServiceGroup) {
+  const std::size_t space = request.find(' ');
+  const std::string verb = request.substr(0, space);
+  const std::string argument = space == std::string::npos ? "" : request.substr(space + 1);
   for (const ControlRequest& known : kControlRequests) {
-    if (request != known.name) continue;
-    if (known.ownersOnly && peerUid != ownUid && peerUid != 0) return "DENIED";
-    return known.answer(spooler);
+    if (verb != known.name) continue;
+    if ((known.argument == Argument::None) != (space == std::string::npos)) return "UNKNOWN";
+    if (!MayAsk(known.askers, peerUid, ownUid, inServiceGroup)) return "DENIED";
+    if (known.argument != Argument::None && !Fits(known.argument, argument))
+      return FormatQueueResultsLine({{false, "'" + argument + "' is not the name of a mail"}});
+    return known.answer(spooler, argument);
   }
   return "UNKNOWN";
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The answers of the control channel: one request line in, one answer line out. SPOOLNOW and
 // STATUS are for anyone who reaches the socket; PAUSE and CONTINUE only for the spooler's own
-// user and root.
+// user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also for the members
+// of the group `postvane`, who may not read the service's spool directory themselves.
+#include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 #include "settings/spooler_settings.h"
@@ -21,11 +24,18 @@ class ControlledSpooler {
   // The state and the next run, as a person reads it.
   virtual std::string StatusText() const = 0;
   virtual SpoolerSettings Settings() const = 0;
+  // A queue request run on the spooler's spool directory (shell/queue_channel.h): verb
+  // "QUEUE" with name "", or an operation on a mail name checked by ValidMailName ("*" with
+  // "RETRY": every mail of the spool pattern).
+  virtual std::string QueueAnswer(std::string_view verb, const std::string& name) = 0;
 };
 
+// Whether a user id belongs to the group `postvane`.
+using GroupMembership = std::function<bool(uid_t uid)>;
+
 // The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
-// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, or "UNKNOWN".
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, a queue answer or "UNKNOWN".
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
-                          uid_t ownUid);
+                          uid_t ownUid, const GroupMembership& inServiceGroup);
 
 }  // namespace pv

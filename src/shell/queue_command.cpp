@@ -1,12 +1,16 @@
 #include "shell/queue_command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <set>
 #include <unistd.h>
 
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
+#include "shell/queue_channel.h"
 #include "shell/settings_state.h"
 #include "shell/startup.h"
 #include "support/durable_write.h"
@@ -33,23 +37,34 @@ std::string Unescaped(std::string_view escaped) {
   return out;
 }
 
-void JsonField(std::string& out, std::string_view name, const std::string& value, bool last = false) {
-  out += "    " + JsonString(name) + ": " + value + (last ? "\n" : ",\n");
-}
+// The layout of the JSON listing: indented lines for people, or all on one line.
+struct JsonLayout {
+  const char* item;   // before an object
+  const char* field;  // before a field
+  const char* colon;
+  const char* end;    // before the closing brace
+};
+constexpr JsonLayout kIndented{"  ", "\n    ", ": ", "\n  "};
+constexpr JsonLayout kOneLine{"", "", ":", ""};
 
-std::string EntryAsJson(const QueueEntry& e) {
-  std::string out = "  {\n";
-  JsonField(out, "file", JsonString(e.name));
-  JsonField(out, "size", std::to_string(e.size));
-  JsonField(out, "age", std::to_string(e.ageSeconds));
-  JsonField(out, "state", JsonString(QueueStateName(e.state)));
-  JsonField(out, "sender", JsonString(e.sender));
-  JsonField(out, "subject", JsonString(e.subject));
-  JsonField(out, "recipients", JsonString(e.recipients));
-  JsonField(out, "attempts", std::to_string(e.attempts));
-  JsonField(out, "next_attempt", JsonString(e.nextAttempt));
-  JsonField(out, "last_error", JsonString(e.lastError), true);
-  return out + "  }";
+std::string EntryAsJson(const QueueEntry& e, const JsonLayout& layout) {
+  const std::pair<std::string_view, std::string> fields[] = {
+      {"file", JsonString(e.name)},
+      {"size", std::to_string(e.size)},
+      {"age", std::to_string(e.ageSeconds)},
+      {"state", JsonString(QueueStateName(e.state))},
+      {"sender", JsonString(e.sender)},
+      {"subject", JsonString(e.subject)},
+      {"recipients", JsonString(e.recipients)},
+      {"attempts", std::to_string(e.attempts)},
+      {"next_attempt", JsonString(e.nextAttempt)},
+      {"last_error", JsonString(e.lastError)},
+  };
+  std::string out = std::string(layout.item) + "{";
+  for (const auto& [name, value] : fields)
+    out += (name == "file" ? "" : ",") + std::string(layout.field) + JsonString(name) +
+           layout.colon + value;
+  return out + layout.end + "}";
 }
 
 // The texts of the CSV logs of the last days, newest first, each file once.
@@ -79,43 +94,61 @@ void FillLastErrors(std::vector<QueueEntry>& entries, const SpoolerSettings& set
   }
 }
 
-int ListQueue(const SpoolQueue& queue, const SpoolerSettings& settings, bool json) {
-  bool ok = false;
-  std::vector<QueueEntry> entries = queue.List(LocalDateTime::Now(), ok);
+int PrintListing(const std::vector<QueueEntry>& entries, bool ok, const std::string& error,
+                 const SpoolQueue& queue, bool json) {
   if (!ok) {
-    std::perror(("postvane: cannot read the spool directory " + queue.directory()).c_str());
+    std::cerr << "postvane: " << error << "\n";
     return kQueueRefused;
   }
-  FillLastErrors(entries, settings);
   std::cout << (json ? FormatQueueJson(entries) : FormatQueueTable(entries, queue.directory()));
   return kQueueDone;
 }
 
-QueueResult Apply(const SpoolQueue& queue, Command command, const std::string& name) {
-  switch (command) {
-    case Command::Delete: return queue.Delete(name);
-    case Command::Hold: return queue.Hold(name);
-    case Command::Release: return queue.Release(name);
-    default: return queue.RetryNow(name, LocalDateTime::Now());
-  }
-}
-
-// Each mail named, in turn; a refusal does not stop the others. Asks for a spool run when a
+// Each result in turn; a refusal does not stop the others. Asks for a spool run when a
 // retry-now made any mail due.
-int WorkOnMails(const SpoolQueue& queue, const CommandLine& line) {
-  const std::vector<std::string> names = line.all ? queue.SpoolNames() : line.files;
+int PrintResults(const std::vector<QueueResult>& results, Command command) {
   int code = kQueueDone;
   bool madeDue = false;
-  for (const std::string& argument : names) {
-    std::string error;
-    const std::string name = queue.Resolve(argument, error);
-    const QueueResult result = name.empty() ? QueueResult{false, error} : Apply(queue, line.command, name);
+  for (const QueueResult& result : results) {
     (result.ok ? std::cout : std::cerr) << (result.ok ? "" : "postvane: ") << result.text << "\n";
     if (!result.ok) code = kQueueRefused;
     madeDue = madeDue || result.ok;
   }
-  if (line.command == Command::RetryNow && madeDue) AskSpoolers("SPOOLNOW");
+  if (command == Command::RetryNow && madeDue) AskSpoolers("SPOOLNOW");
   return code;
+}
+
+std::vector<QueueResult> WorkOnMails(const SpoolQueue& queue, const CommandLine& line) {
+  std::vector<QueueResult> results;
+  for (const std::string& argument : line.all ? queue.SpoolNames() : line.files) {
+    std::string error;
+    const std::string name = queue.Resolve(argument, error);
+    results.push_back(name.empty() ? QueueResult{false, error}
+                                   : ApplyQueueCommand(queue, line.command, name));
+  }
+  return results;
+}
+
+// Whether the tools on the service's spool go through the service: when the directory
+// cannot be read (a member of the group `postvane`), or when POSTVANE_QUEUE_VIA_SERVICE asks.
+bool ThroughService(const SpoolQueue& queue) {
+  const char* forced = std::getenv("POSTVANE_QUEUE_VIA_SERVICE");
+  if (forced != nullptr && *forced != '\0' && std::string_view(forced) != "0") return true;
+  const std::string directory = queue.directory().empty() ? "." : queue.directory();
+  return ::access(directory.c_str(), R_OK | X_OK) != 0 && errno == EACCES;
+}
+
+int RunThroughService(const SpoolQueue& queue, const CommandLine& line) {
+  const std::string socket = ServiceControlSocket();
+  std::string error;
+  if (line.command == Command::Queue) {
+    bool ok = false;
+    const std::vector<QueueEntry> entries = ServiceListing(socket, ok, error);
+    return PrintListing(entries, ok, error, queue, line.json);
+  }
+  std::vector<QueueResult> results = ServiceOperations(socket, queue, line, error);
+  if (!error.empty()) results.push_back({false, error});
+  return PrintResults(results, line.command);
 }
 
 }  // namespace
@@ -141,8 +174,16 @@ std::string JsonString(std::string_view text) {
 
 std::string FormatQueueJson(const std::vector<QueueEntry>& entries) {
   std::string out = "[";
-  for (const QueueEntry& entry : entries) out += (&entry == &entries.front() ? "\n" : ",\n") + EntryAsJson(entry);
+  for (const QueueEntry& entry : entries)
+    out += (&entry == &entries.front() ? "\n" : ",\n") + EntryAsJson(entry, kIndented);
   return out + (entries.empty() ? "]\n" : "\n]\n");
+}
+
+std::string FormatQueueJsonLine(const std::vector<QueueEntry>& entries) {
+  std::string out = "[";
+  for (const QueueEntry& entry : entries)
+    out += (&entry == &entries.front() ? "" : ",") + EntryAsJson(entry, kOneLine);
+  return out + "]";
 }
 
 std::string FormatAge(std::int64_t seconds) {
@@ -205,6 +246,28 @@ std::string LastErrorInCsv(std::string_view csvText, const CsvFormat& format,
   return found.empty() ? "" : ErrorSummaryOfProtocol(found);
 }
 
+std::vector<QueueEntry> ListQueueEntries(const SpoolQueue& queue, const SpoolerSettings& settings,
+                                         bool& ok, std::string& error) {
+  std::vector<QueueEntry> entries = queue.List(LocalDateTime::Now(), ok);
+  if (!ok) {
+    const std::string directory = queue.directory().empty() ? "." : queue.directory();
+    ::access(directory.c_str(), R_OK | X_OK);
+    error = "cannot read the spool directory " + queue.directory() + ": " + std::strerror(errno);
+    return {};
+  }
+  FillLastErrors(entries, settings);
+  return entries;
+}
+
+QueueResult ApplyQueueCommand(const SpoolQueue& queue, Command command, const std::string& name) {
+  switch (command) {
+    case Command::Delete: return queue.Delete(name);
+    case Command::Hold: return queue.Hold(name);
+    case Command::Release: return queue.Release(name);
+    default: return queue.RetryNow(name, LocalDateTime::Now());
+  }
+}
+
 int RunQueueTool(const CommandLine& line) {
   // Root works on the system service's spool: it has no spooler of its own.
   const bool service = line.service || ::geteuid() == 0;
@@ -213,8 +276,14 @@ int RunQueueTool(const CommandLine& line) {
   LoadSettingsRecord();
   const SpoolerSettings settings = SettingsSnapshot();
   const SpoolQueue queue(settings.SpoolFilePattern);
-  if (line.command == Command::Queue) return ListQueue(queue, settings, line.json);
-  return WorkOnMails(queue, line);
+  if (service && ThroughService(queue)) return RunThroughService(queue, line);
+  if (line.command == Command::Queue) {
+    bool ok = false;
+    std::string error;
+    const std::vector<QueueEntry> entries = ListQueueEntries(queue, settings, ok, error);
+    return PrintListing(entries, ok, error, queue, line.json);
+  }
+  return PrintResults(WorkOnMails(queue, line), line.command);
 }
 
 }  // namespace pv

@@ -10,6 +10,7 @@
 
 #include "engine/spool_queue.h"
 #include "reporting/csv_log.h"
+#include "settings/spooler_settings.h"
 #include "shell/command_line.h"
 
 namespace pv {
@@ -20,6 +21,8 @@ std::string JsonString(std::string_view text);
 // The entries as a JSON array of objects with the fields "file", "size", "age" (seconds),
 // "state", "sender", "subject", "recipients", "attempts", "next_attempt" and "last_error".
 std::string FormatQueueJson(const std::vector<QueueEntry>& entries);
+// The same array on one line, without spaces between the items: a control channel answer.
+std::string FormatQueueJsonLine(const std::vector<QueueEntry>& entries);
 
 // An age for people: "45s", "12m", "3h 05m", "2d 04h".
 std::string FormatAge(std::int64_t seconds);
@@ -35,7 +38,16 @@ std::string ErrorSummaryOfProtocol(std::string_view escapedProtocol);
 std::string LastErrorInCsv(std::string_view csvText, const CsvFormat& format,
                            std::string_view sender, std::string_view subject);
 
-// Runs the queue tool that line names; the process's exit code (QueueExitCode).
+// Every mail of the queue with its last error from the logs of that spooler; ok false with
+// error set when the directory cannot be read.
+std::vector<QueueEntry> ListQueueEntries(const SpoolQueue& queue, const SpoolerSettings& settings,
+                                         bool& ok, std::string& error);
+// The operation of a queue tool (--delete, --hold, --release, --retry-now) on one mail.
+QueueResult ApplyQueueCommand(const SpoolQueue& queue, Command command, const std::string& name);
+
+// Runs the queue tool that line names; the process's exit code (QueueExitCode). On the
+// system service's spool directory when it cannot be read (or with POSTVANE_QUEUE_VIA_SERVICE
+// set), the tool asks the running service over its control channel instead.
 int RunQueueTool(const CommandLine& line);
 
 }  // namespace pv

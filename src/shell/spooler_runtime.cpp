@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "platform/network_state.h"
+#include "platform/user_groups.h"
 #include "shell/control_answer.h"
 #include "shell/debug_line.h"
+#include "shell/queue_channel.h"
 #include "shell/settings_state.h"
 #include "support/durable_write.h"
 #include "support/paths.h"
@@ -33,6 +35,9 @@ class ControlledController : public ControlledSpooler {
   bool ContService() override { return controller_.ContService(); }
   std::string StatusText() const override { return controller_.StatusText(); }
   SpoolerSettings Settings() const override { return SettingsSnapshot(); }
+  std::string QueueAnswer(std::string_view verb, const std::string& name) override {
+    return AnswerQueueRequest(SettingsSnapshot(), verb, name);
+  }
 
  private:
   SpoolerController& controller_;
@@ -78,7 +83,8 @@ bool SpoolerRuntime::ListenForControl(const std::string& runtimeDirectory, std::
   control_ = std::make_unique<ControlServer>(
       runtimeDirectory, [this](const std::string& request, uid_t peer) {
         ControlledController spooler(controller_);
-        return ControlAnswer(spooler, request, peer, ::geteuid());
+        return ControlAnswer(spooler, request, peer, ::geteuid(),
+                             [](uid_t uid) { return UserInGroup(uid, kServiceGroup); });
       });
   return control_->Listen(error);
 }

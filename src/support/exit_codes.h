@@ -36,6 +36,7 @@ enum ExitCode : std::int32_t {
 // A failed mail given up or written back.
 enum GiveUpExitCode : std::int32_t {
   kExitCannotWrite = 18,           // the spool file or the error file could not be written
+  kExitCannotRead = 19,            // the spooler may not read the spool file: set aside
   kExitAttachmentFailed = 20,      // the return mail's attachment could not be read
   kExitReturnMailNotCreated = 21,  // the return mail could not be composed
   kExitReturnMailNotSpooled = 22,  // the return mail could not be written to the spool

@@ -16,6 +16,7 @@
 
 #include "support/host_port.h"
 #include "support/ip_literal.h"
+#include "support/text.h"
 
 namespace pv {
 namespace {
@@ -56,13 +57,6 @@ class Channel {
   ares_channel channel_ = nullptr;
 };
 
-std::string Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // One server as c-ares reads it ("1.2.3.4", "1.2.3.4:53", "::1", "[::1]:53"), from those forms
 // and "[::1]"; "" when it is none of them. c-ares 1.18 checks too little itself: it takes
 // "1.2.3" as 1.2.3.255, "127.0.0.1.5" as 127.0.0.1 and port 99999 as 34463.
@@ -93,7 +87,7 @@ ServerList ParseServerList(const std::string& servers) {
   while (start <= servers.size()) {
     std::size_t comma = servers.find(',', start);
     if (comma == std::string::npos) comma = servers.size();
-    const std::string item = Trim(std::string_view(servers).substr(start, comma - start));
+    const std::string item(Trim(std::string_view(servers).substr(start, comma - start), " \t"));
     start = comma + 1;
     if (item.empty()) continue;
     const std::string server = CanonicalServer(item);
@@ -408,7 +402,7 @@ MxAnswer DnsResolver::LookupMx(const std::string& domain) {
     answer.text = "MX " + domain + ": temporary failure: " + impl_->init_error;
     return answer;
   }
-  const std::string name = Trim(domain);
+  const std::string name(Trim(domain, " \t"));
   if (name.empty()) {
     answer.status = DnsStatus::NotFound;
     answer.text = "MX: empty domain name";
@@ -424,7 +418,7 @@ MxAnswer DnsResolver::LookupMx(const std::string& domain) {
 AddressAnswer DnsResolver::LookupAddresses(const std::string& host) {
   AddressAnswer answer;
   const std::string prefix = "A/AAAA " + host + ": ";
-  const std::string name = Trim(host);
+  const std::string name(Trim(host, " \t"));
   if (std::string literal = IpLiteral(name); !literal.empty()) {
     answer.status = DnsStatus::Ok;
     answer.addresses.push_back(literal);

@@ -26,17 +26,16 @@ class DeliveryTest : public ::testing::Test {
   void TearDown() override { transport_.CloseAllSessions(); }
 
   // A mail whose subject tells it from every other mail of the run.
-  std::string Mail(const std::string& to, const std::string& extraHeaders = "") {
+  std::string Mail(const std::string& to) {
     static std::atomic<int> counter{0};
     marker_ = "pvtest-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
     return "From: Sender <s@src.test>\r\nTo: " + to + "\r\nSubject: " + marker_ +
-           "\r\nMIME-Version: 1.0\r\n" + extraHeaders + "\r\nHello.\r\n.dot line\r\n";
+           "\r\nMIME-Version: 1.0\r\n\r\nHello.\r\n.dot line\r\n";
   }
 
-  bool Send(const std::string& to, const std::string& extraHeaders = "", bool returnMail = false) {
+  bool Send(const std::string& to) {
     transport_.ResetMail();
-    transport_.LoadMail(Mail(to, extraHeaders), "Sender <s@src.test>", to);
-    transport_.SetReturnMail(returnMail);
+    transport_.LoadMail(Mail(to), "Sender <s@src.test>", to);
     return transport_.Send("client.src.test");
   }
 
@@ -135,18 +134,6 @@ TEST_F(DeliveryTest, RelayTakesEveryDomainAndKeepsTheSessionOpen) {
   ASSERT_TRUE(Received("RIG_MX2_MAILDIR"));
 }
 
-TEST_F(DeliveryTest, ReturnMailGoesWithTheNullReversePathAndTheHeadersAsGiven) {
-  // The transport sends the header block it is given: leaving out what is not sent is the
-  // spool engine's part, and so is telling a return mail.
-  ASSERT_TRUE(Send("ok@a.test", "X-pvx-IsReturnMail: 1\r\nX-pvx-Foo: kept\r\n", true));
-  const auto mail = Received("RIG_MX1_MAILDIR");
-  ASSERT_TRUE(mail);
-  EXPECT_EQ(mail->Str("mail_from"), "<>");  // how the server records the null reverse path
-  EXPECT_NE(mail->eml.find("\r\nX-pvx-IsReturnMail: 1\r\nX-pvx-Foo: kept\r\n"), std::string::npos)
-      << mail->eml;
-  EXPECT_NE(transport_.GetResultProtocol().find("MAIL FROM:<>"), std::string::npos);
-}
-
 struct ProxyCase {
   const char* name;
   ProxyTypeCode type;
@@ -219,68 +206,6 @@ TEST_F(DeliveryTest, RelayLoginFailuresAreTemporary) {
   transport_.SetRelayLogin("", "", RelaySecurityMode::StartTls);
   EXPECT_FALSE(Send("ok@a.test"));
   EXPECT_EQ(transport_.GetResultCondition(), kConditionTls);
-}
-
-}  // namespace
-}  // namespace pv
-
-#include "engine/delivery.h"
-
-namespace pv {
-namespace {
-
-struct Report {
-  ResultKind kind;
-  std::string recipients;
-  std::int32_t exitCode;
-  std::string message;
-  std::string protocol;
-};
-
-class RecordingReporter : public ResultReporter {
- public:
-  void ReportResult(ResultKind kind, const std::string&, const std::string& recipients,
-                    const std::string&, std::int32_t exitCode, const std::string& message,
-                    const std::string& protocol) override {
-    reports.push_back({kind, recipients, exitCode, message, protocol});
-  }
-  std::vector<Report> reports;
-};
-
-TEST(DeliverMailTest, ReportsEachAttemptWithItsExitCode) {
-  const RigEnv rig = RigEnv::Load();
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  SpoolerSettings settings;
-  settings.EffectiveDNSServers = rig.Str("RIG_DNS_SERVER");
-  settings.SenderHostName = "client.src.test";
-  settings.ProxyType = ProxySocks5Auth;
-  settings.ProxyServer = rig.Str("RIG_SOCKS5_AUTH");
-  settings.ProxyUser = rig.Str("RIG_SOCKS_USER");
-  settings.ProxyPassword = rig.Str("RIG_SOCKS_PASS");
-  MailTransport transport;
-  RecordingReporter reporter;
-  const DeliveryContext context{transport, settings, reporter, "s@src.test", "subject", "--test"};
-  const std::string mail = "From: s@src.test\r\nTo: x\r\nSubject: deliver-mail-test\r\n\r\nbody\r\n";
-  std::string protocol, served;
-
-  EXPECT_TRUE(DeliverMail("ok@a.test", mail, protocol, served, context));
-  EXPECT_EQ(served, "ok@a.test");
-  ASSERT_EQ(reporter.reports.size(), 1u);
-  EXPECT_EQ(reporter.reports[0].kind, kResultSuccess);
-  EXPECT_EQ(reporter.reports[0].message, "eMail to 'ok@a.test' successfully sent.");
-  EXPECT_EQ(LastExitCode.load(), 0);
-  EXPECT_NE(protocol.find("via SOCKS5 proxy"), std::string::npos);
-
-  EXPECT_FALSE(DeliverMail("ok@a.test,reject-me@a.test", mail, protocol, served, context));
-  EXPECT_EQ(served, "ok@a.test");
-  ASSERT_EQ(reporter.reports.size(), 2u);
-  EXPECT_EQ(reporter.reports[1].kind, kResultError);
-  EXPECT_EQ(reporter.reports[1].exitCode, 12);
-  EXPECT_EQ(reporter.reports[1].recipients, "ok@a.test,reject-me@a.test");
-  EXPECT_NE(reporter.reports[1].message.find("reject-me@a.test: 550"), std::string::npos);
-  EXPECT_EQ(reporter.reports[1].protocol, protocol);
-  EXPECT_EQ(LastExitCode.load(), 12);
-  transport.CloseAllSessions();
 }
 
 }  // namespace

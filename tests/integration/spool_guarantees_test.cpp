@@ -1,10 +1,6 @@
 // What the spooler promises about each mail, against the real `postvane service=1` and the
-// rig: every recipient gets a partly failed mail once, a file is never taken while its writer
-// is at work, a name taken meanwhile strands no mail, a recipient refused for good is not
-// asked again, and an LF-only file goes out with CR LF.
-#include <fcntl.h>
-#include <sys/file.h>
-
+// rig: every recipient gets a partly failed mail once, and a recipient refused for good is not
+// asked again. (A name taken meanwhile, a file in a writer's hands: spool_engine_test.cpp.)
 #include "service_fixture.h"
 
 namespace pv {
@@ -17,10 +13,6 @@ class SpoolGuaranteeTest : public ServiceTest {
   }
   std::size_t Asked(const std::string& recipient) const {
     return RcptCommandsFor("RIG_MX1_TRANSCRIPT", recipient);
-  }
-  bool SpoolBecomes(const std::vector<std::string>& names,
-                    std::chrono::seconds timeout = std::chrono::seconds(30)) const {
-    return WaitUntil([&] { return SpoolNames() == names; }, timeout);
   }
 };
 
@@ -66,63 +58,6 @@ TEST_F(SpoolGuaranteeTest, EachRecipientGetsAPartlyFailedMailOnce) {
   StopSpooler();
 }
 
-TEST_F(SpoolGuaranteeTest, AFileIsNotTakenWhileItsWriterIsAtWork) {
-  const std::string slow = Address("slow"), locked = Address("locked");
-  StartSpooler({{"UpDelay", "1"}});
-  const std::string text = Mail(slow, "", "slow");
-  const std::string half = text.substr(0, text.size() / 2);
-  // A writer that writes in place, pausing over several runs.
-  UniqueFd writer(::open((spoolDir_ + "/slow.eml").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-  ASSERT_TRUE(writer.ok());
-  ASSERT_EQ(::write(writer.get(), half.data(), half.size()), static_cast<ssize_t>(half.size()));
-  // A writer that holds an flock on a finished file.
-  Drop("locked.eml", Mail(locked, "", "locked"));
-  UniqueFd holder(::open((spoolDir_ + "/locked.eml").c_str(), O_RDONLY | O_CLOEXEC));
-  ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-
-  std::this_thread::sleep_for(std::chrono::seconds(4));
-  EXPECT_EQ(SpoolNames(), (std::vector<std::string>{"locked.eml", "slow.eml"}));
-  EXPECT_EQ(Asked(slow) + Asked(locked), 0u);
-
-  const std::string rest = text.substr(half.size());
-  ASSERT_EQ(::write(writer.get(), rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
-  writer.Close();
-  holder.Close();
-  ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); })) << ::testing::PrintToString(SpoolNames());
-  const auto mail = WaitForMailTo("RIG_MX1_MAILDIR", slow);
-  ASSERT_TRUE(mail);
-  EXPECT_NE(mail->eml.find("Hello from " + marker_ + ".\r\n"), std::string::npos) << mail->eml;
-  EXPECT_EQ(Received(locked), 1u);
-  EXPECT_TRUE(CsvRowsWithCode("12").empty());
-  StopSpooler();
-}
-
-TEST_F(SpoolGuaranteeTest, AMailWhoseNameIsTakenGoesToAFreeOne) {
-  // While the first attempt waits for the server's answer, a new mail takes the name.
-  const std::string slow = Address("slowdata"), later = Address("deferonce"),
-                    newcomer = Address("new"), stranded = Address("stranded");
-  Drop("a.eml", Mail(slow + ", " + later, "", "a"));
-  // A working file that a killed process left, its spool name taken by a newer mail.
-  Drop("b.$$$", Mail(stranded, "", "b-old"));
-  Drop("b.eml", Mail(newcomer, "", "b-new"));
-  StartSpooler({{"UpDelay", "1"}, {"MaxRetryCount", "5"}});
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(spoolDir_ + "/a.$$$"); }));
-  Drop("a.eml", Mail(newcomer, "", "a-new"));
-
-  ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); }, std::chrono::seconds(40)))
-      << ::testing::PrintToString(SpoolNames());
-  EXPECT_EQ(Received(slow), 1u);
-  EXPECT_EQ(Received(later), 1u);
-  EXPECT_EQ(Received(stranded), 1u);
-  EXPECT_EQ(Received(newcomer), 2u);
-  std::size_t moved = 0;
-  for (const CsvRow& row : CsvRows())
-    moved += row[kMessage].find("this mail now waits as '" + spoolDir_ + "/a.2.eml'") !=
-             std::string::npos;
-  EXPECT_EQ(moved, 1u);
-  StopSpooler();
-}
-
 TEST_F(SpoolGuaranteeTest, ARecipientRefusedForGoodIsAskedOnce) {
   const std::string rejected = Address("reject"), later = Address("deferonce"),
                     ok = Address("ok"), alone = Address("reject2"), returnTo = Address("ret");
@@ -142,24 +77,6 @@ TEST_F(SpoolGuaranteeTest, ARecipientRefusedForGoodIsAskedOnce) {
     const std::string protocol = Base64Of(mail.eml, "Protocol.txt");
     const std::string& who = protocol.find(alone) != std::string::npos ? alone : rejected;
     EXPECT_NE(protocol.find(who + ": 550 5.1.1"), std::string::npos) << protocol;
-  }
-  StopSpooler();
-}
-
-TEST_F(SpoolGuaranteeTest, AnLfOnlyFileGoesOutWithCrLf) {
-  const std::string to = Address("lf");
-  std::string text = Mail(to, "X-Note: one\r\n\ttwo\r\n", "lf") + "second line\r\n";
-  for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-    text.erase(at, 1);
-  Drop("lf.eml", text);
-  StartSpooler();
-  const auto mail = WaitForMailTo("RIG_MX1_MAILDIR", to);
-  ASSERT_TRUE(mail);
-  EXPECT_NE(mail->eml.find("\r\n\r\nHello from " + marker_ + ".\r\nsecond line\r\n"),
-            std::string::npos) << mail->eml;
-  for (std::size_t at = mail->eml.find('\n'); at != std::string::npos;
-       at = mail->eml.find('\n', at + 1)) {
-    ASSERT_TRUE(at > 0 && mail->eml[at - 1] == '\r') << "a bare LF at " << at;
   }
   StopSpooler();
 }

@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "support/codepage.h"
 #include "support/text.h"
 
 namespace pv {
 namespace {
 
+// A UTF-8 body read as code page 1252 and written back keeps its bytes too.
 TEST(CodePage1252, EveryByteSurvivesDecodeAndEncode) {
-  Bytes all;
+  Bytes all = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC ";
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
   const std::string text = DecodeCodePage(all, kCodePage1252);
   Bytes back;
@@ -23,19 +22,6 @@ TEST(CodePage1252, UnassignedBytesAreTheirC1Controls) {
     EXPECT_EQ(CodePoints(text), std::vector<char32_t>{b}) << int(b);
   }
   EXPECT_EQ(DecodeCodePage("\x80\x9F\xFC", kCodePage1252), "\u20AC\u0178\u00FC");
-}
-
-TEST(CodePage1252, Utf8BodyRoundTripsThroughAnsi1031) {
-  // A UTF-8 body read as code page 1252 and written back keeps its bytes.
-  std::mt19937 rng(7);
-  for (int round = 0; round < 200; ++round) {
-    Bytes original;
-    const int length = static_cast<int>(rng() % 300);
-    for (int i = 0; i < length; ++i) original += static_cast<char>(rng() & 0xFF);
-    Bytes back;
-    EncodeCodePage(DecodeCodePage(original, kCodePage1252), kCodePage1252, back);
-    ASSERT_EQ(back, original);
-  }
 }
 
 struct IconvCase {

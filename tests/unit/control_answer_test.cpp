@@ -24,6 +24,9 @@ constexpr uid_t kOwn = 1000;
 constexpr uid_t kOther = 1001;
 constexpr uid_t kRoot = 0;
 constexpr uid_t kUnknownPeer = static_cast<uid_t>(-1);
+constexpr uid_t kMember = 1002;  // of the group postvane
+
+bool FakeMembership(uid_t uid) { return uid == kMember; }
 
 // Answers as told and records what it was asked to do.
 class FakeSpooler : public ControlledSpooler {
@@ -45,6 +48,10 @@ class FakeSpooler : public ControlledSpooler {
     SpoolerSettings settings;
     settings.SpoolFilePattern = "/var/spool/pv/*.eml";
     return settings;
+  }
+  std::string QueueAnswer(std::string_view verb, const std::string& name) override {
+    calls.push_back(std::string(verb) + " " + name);
+    return "[]";
   }
 
   bool paused = false;
@@ -87,8 +94,43 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
     spooler.settingsLoad = c.settingsLoad;
     const std::string shown = "[" + c.request + "] peer " + std::to_string(c.peer) + " own " +
                               std::to_string(c.own);
-    EXPECT_EQ(ControlAnswer(spooler, c.request, c.peer, c.own), c.answer) << shown;
+    EXPECT_EQ(ControlAnswer(spooler, c.request, c.peer, c.own, FakeMembership), c.answer) << shown;
     EXPECT_EQ(spooler.calls, c.calls) << shown;
+  }
+}
+
+TEST(ControlAnswer, QueueRequestsForMembersWithCheckedNames) {
+  using Calls = std::vector<std::string>;
+  const std::string badName = "[{\"ok\":false,\"text\":\"'";
+  const struct {
+    std::string request;
+    uid_t peer;
+    std::string answer;  // its start
+    Calls calls;
+  } cases[] = {
+      {"QUEUE", kMember, "[]", Calls{"QUEUE "}},
+      {"QUEUE", kRoot, "[]", Calls{"QUEUE "}},
+      {"QUEUE", kOwn, "[]", Calls{"QUEUE "}},
+      {"QUEUE", kOther, "DENIED", Calls{}},
+      {"QUEUE", kUnknownPeer, "DENIED", Calls{}},
+      {"QUEUE all", kMember, "UNKNOWN", Calls{}},
+      {"PAUSE", kMember, "DENIED", Calls{}},  // members use the queue, not the service
+      {"DELETE a b.eml", kMember, "[]", Calls{"DELETE a b.eml"}},
+      {"HOLD a.eml", kOther, "DENIED", Calls{}},
+      {"RELEASE a.eml.hold", kRoot, "[]", Calls{"RELEASE a.eml.hold"}},
+      {"RETRY *", kMember, "[]", Calls{"RETRY *"}},
+      {"DELETE *", kMember, badName + "*'", Calls{}},  // "*" only for RETRY
+      {"DELETE", kMember, "UNKNOWN", Calls{}},
+      {"DELETE ", kMember, badName + "'", Calls{}},
+      {"DELETE ../etc/passwd", kMember, badName + "../etc/passwd'", Calls{}},
+      {"HOLD a\x1b.eml", kMember, badName + "a\\u001b.eml'", Calls{}},
+      {"HOLD a\x7f.eml", kRoot, badName + "a\\u007f.eml'", Calls{}},
+  };
+  for (const auto& c : cases) {
+    FakeSpooler spooler;
+    const std::string answer = ControlAnswer(spooler, c.request, c.peer, kOwn, FakeMembership);
+    EXPECT_EQ(answer.substr(0, c.answer.size()), c.answer) << c.request << " peer " << c.peer;
+    EXPECT_EQ(spooler.calls, c.calls) << c.request << " peer " << c.peer;
   }
 }
 

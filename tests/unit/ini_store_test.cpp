@@ -251,12 +251,6 @@ TEST_F(IniStoreTest, ClearAndCopy) {
   EXPECT_FALSE(std::filesystem::exists(file_));
 }
 
-}  // namespace
-}  // namespace pv
-
-namespace pv {
-namespace {
-
 // Odd documents as editors and scripts leave them, each with the entries a reader sees in it.
 struct OddDocument {
   const char* name;

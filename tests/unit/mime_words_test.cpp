@@ -150,19 +150,12 @@ TEST(MimeWordsEncode, RoundTripsRandomTexts) {
   }
 }
 
-TEST(MimeWordsBase64, EncodesAndDecodes) {
-  const std::vector<std::pair<std::string, std::string>> pairs = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\0\x80"s, "/wCA"}};
-  for (const auto& [bytes, text] : pairs) {
+TEST(MimeWordsBase64, EncodesAndDecodesAcceptingSpacesAndMissingPaddingOnly) {
+  for (const auto& [bytes, text] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\0\x80"s, "/wCA"}})
     EXPECT_EQ(Base64Encode(bytes), text);
-    Bytes out = "junk";
-    EXPECT_TRUE(Base64Decode(text, out)) << text;
-    EXPECT_EQ(out, bytes) << text;
-  }
-}
-
-TEST(MimeWordsBase64, DecodeAcceptsSpacesAndMissingPaddingOnly) {
   const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+      {"Zm9v", true, "foo"},              {"/wCA", true, "\xFF\0\x80"s},
       {"Zm 9v\r\n\tYg==", true, "foob"}, {"Zg", true, "f"},   {"Zm8", true, "fo"},
       {"Zg=", false, ""},                 {"Z", false, ""},     {"Zm9vY", false, ""},
       {"Zg==Zg==", false, ""},            {"Zm9v-", false, ""}, {"Zm9v!", false, ""},

@@ -36,6 +36,8 @@ TEST(NetworkState, DefaultRouteV4) {
       {"first line is the header, never a route",
        "eth0\t00000000\t0102A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", false},
       {"short line skipped", kV4Header + "eth0\t00000000\n", false},
+      {"flags not a number", kV4Header + "eth0\t00000000\t0102A8C0\tzz\t0\t0\t100\t0\t0\t0\t0\n",
+       false},
   };
   for (const auto& c : cases) EXPECT_EQ(HasDefaultRouteV4(c.text), c.online) << c.what;
 }

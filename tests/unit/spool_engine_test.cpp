@@ -153,7 +153,7 @@ TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
     const char* what;
     std::string text;
     bool delivered;  // the result, and whether a delivery was attempted
-    Names left;      // the files left, the first unchanged
+    Names left;      // the files left, the last the file as it was
   };
   const Row rows[] = {
       {"send-after reached", Mail("X-pvx-SendAfter: 2026-12-06T12:00:00\r\n"), true, {}},
@@ -161,30 +161,32 @@ TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
       {"error mime", Mail("x-PVX-iserrormime: 1\r\n"), false, {"a.eml"}},
       {"empty file", "", false, {"a.$$$"}},
       {"no header block", "\r\n\r\nbody", false, {"a.$$$"}},
+      {"working name taken", Mail(), false, {"a.$$$", "a.eml"}},
   };
   deliverOk = true;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Reset();
+    if (row.left.size() == 2) Put("a.$$$", "another mail");
     Put("a.eml", row.text);
     EXPECT_EQ(Process("a.eml"), row.delivered);
     EXPECT_EQ(attempts.size(), row.delivered ? 1u : 0u);
     EXPECT_EQ(List(), row.left);
     if (!row.left.empty()) {
-      EXPECT_EQ(Get(row.left.front()), row.text);
+      EXPECT_EQ(Get(row.left.back()), row.text);
     }
     EXPECT_TRUE(reporter.reports.empty());
   }
+  EXPECT_EQ(Get("a.$$$"), "another mail");
 }
 
 // The delivery learns from the spool file whether the mail is a return mail (the transport then
-// sends it with the null reverse path); the last header of several decides.
+// sends it with the null reverse path); the last header of several decides, "0" is false.
 TEST_F(SpoolEngineTest, TheDeliveryIsToldOfAReturnMail) {
   const std::vector<std::pair<std::string, bool>> rows = {
       {"", false},
       {"X-pvx-IsReturnMail: 1\r\n", true},
       {"x-pvx-isreturnmail: 0.5\r\n", true},
-      {"X-pvx-IsReturnMail: 0\r\n", false},
       {"X-pvx-IsReturnMail: 1\r\nX-pvx-IsReturnMail: 0\r\n", false},
   };
   deliverOk = true;
@@ -194,15 +196,6 @@ TEST_F(SpoolEngineTest, TheDeliveryIsToldOfAReturnMail) {
     EXPECT_TRUE(Process("a.eml")) << headers;
     EXPECT_EQ(returnMails, std::vector<bool>{returnMail}) << headers;
   }
-}
-
-TEST_F(SpoolEngineTest, TakenWorkingNameLeavesTheFileWaiting) {
-  Put("a.eml", Mail());
-  Put("a.$$$", "another mail");
-  EXPECT_FALSE(Process("a.eml"));
-  EXPECT_EQ(Get("a.eml"), Mail());
-  EXPECT_EQ(Get("a.$$$"), "another mail");
-  EXPECT_TRUE(attempts.empty());
 }
 
 // A failed attempt rewrites the control headers after the others and keeps every other byte.
@@ -228,12 +221,13 @@ TEST_F(SpoolEngineTest, GivingUpReturnsTheMail) {
     const char* what;
     std::string headers;
     std::string defaultReturnTo;
-    std::string returnTo;  // "": rescheduled
+    std::string returnTo;  // "": rescheduled; "-": set aside
   };
   const Row rows[] = {
       {"attempts left", "X-pvx-Retry: 7\r\nX-pvx-ReturnTo: r@x.test\r\n", "d@x.test", ""},
       {"ninth failure", "X-pvx-Retry: 8\r\nX-pvx-ReturnTo: r@x.test\r\n", "d@x.test", "r@x.test"},
       {"default return address", "X-pvx-Retry: 8\r\n", "d@x.test", "d@x.test"},
+      {"no return address", "X-pvx-Retry: 8\r\n", "", "-"},
   };
   settings.MaxRetryCount = 9;
   for (const Row& row : rows) {
@@ -246,6 +240,9 @@ TEST_F(SpoolEngineTest, GivingUpReturnsTheMail) {
     if (row.returnTo.empty()) {
       EXPECT_EQ(List(), Names{"a.eml"});
       EXPECT_EQ(Parsed("a.eml").RetryCount, 8);
+    } else if (row.returnTo == "-") {
+      ASSERT_EQ(List(), Names{"a.eml.error"});
+      EXPECT_EQ(Parsed("a.eml.error").RetryCount, 9);
     } else {
       ExpectReturnMail("a@x.test", row.returnTo, kFailedForGoodText, "Mime.eml", kProtocol);
     }
@@ -266,6 +263,8 @@ TEST_F(SpoolEngineTest, InvalidFiles) {
        "24: Invalid Mime File 'P'. 'To' field can not be empty.", "d@x.test"},
       {"no Subject", "From: a@x.test\r\nTo: b@y.test\r\nMime-Version: 1.0\r\n\r\nx",
        "25: Invalid Mime File 'P'. 'Subject' field can not be empty.", ""},
+      {"no Mime-Version", "From: a@x.test\r\nTo: b@y.test\r\nSubject: Hi\r\n\r\nx",
+       "26: Invalid Mime File 'P'. 'Mime-Version' field can not be empty.", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

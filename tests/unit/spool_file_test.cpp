@@ -30,11 +30,11 @@ TEST(SpoolFile, HeadersGoWhereTheyBelong) {
   EXPECT_EQ(f.Body(), "body\r\n.\r\n");
   EXPECT_EQ(f.SendHeaders,
             "From: a@x.test\r\nTo: b@y.test,\r\n\tc@z.test\r\nSubject: Hi\r\nMIME-Version: 1.0\r\n"
-            "X-pvx-IsReturnMail: 1\r\nX-Other: grüß");
+            "X-pvx-IsReturnMail: 1\r\nX-Other: =?iso-8859-1?Q?gr=FC=DF?=");
   EXPECT_EQ(f.FileHeaders,
             "From: a@x.test\r\nTo: b@y.test,\r\n\tc@z.test\r\nBcc: d@y.test\r\nSubject: Hi\r\n"
             "MIME-Version: 1.0\r\nX-pvx-ReturnTo: r@x.test\r\nX-pvx-IsReturnMail: 1\r\n"
-            "X-Unsent: 1\r\nX-Other: grüß");
+            "X-Unsent: 1\r\nX-Other: =?iso-8859-1?Q?gr=FC=DF?=");
   // The served recipient is left out; the folding is not part of the list.
   EXPECT_EQ(RecipientsOf(f), "c@z.test, d@y.test");
 }
@@ -61,6 +61,9 @@ TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
   EXPECT_EQ(EncodeAddressList("Jürgen <j@x.test>,\r\n\tb@y.test"),
             "=?utf-8?B?SsO8cmdlbg==?= <j@x.test>,\r\n\tb@y.test");
   EXPECT_EQ(EncodeAddressList("plain <p@x.test>"), "plain <p@x.test>");
+  // A comma inside the quoted name is part of it.
+  EXPECT_EQ(EncodeAddressList("\"Groß, Jürgen\" <j@x.test>,b@y.test"),
+            "=?utf-8?B?R3Jvw58sIErDvHJnZW4=?= <j@x.test>,b@y.test");
   EXPECT_EQ(EncodeUnstructured("Grüße\r\n\tplain"), "=?utf-8?B?R3LDvMOfZQ==?=\r\n\tplain");
   const SpoolFile f = Parse("Subject: =?iso-8859-1?Q?Gr=FC=DFe?=\r\n\r\n");
   EXPECT_EQ(f.Subject, "Grüße");

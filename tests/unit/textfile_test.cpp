@@ -162,12 +162,6 @@ TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-}  // namespace
-}  // namespace pv
-
-namespace pv {
-namespace {
-
 TEST(DurableWrite, AbandonedTempFilesOfDeadWritersAreRemoved) {
   test::TempDir dir;
   // 4194305 is above the kernel's largest pid: that writer cannot be alive.
