@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
 # Installs everything Postvane needs to build, run and test on Debian 12 (run as root).
 # Idempotent: packages that are already installed are left as they are.
+#   scripts/install-deps.sh            the program, its man pages and every test
+#   scripts/install-deps.sh --program  only what building and running the program needs
 set -euo pipefail
+program_only=false
+case ${1:-} in
+  --program) program_only=true ;;
+  "") ;;
+  *) echo "usage: $0 [--program]" >&2; exit 64 ;;
+esac
 export DEBIAN_FRONTEND=noninteractive
 
 # Build toolchain and libraries.
@@ -9,9 +17,12 @@ build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libc-ares-dev libssl-dev
 )
-# Unit tests (systemd only for `systemd-analyze verify` of the unit file; it is not started).
+# The man pages (docs/man/*.scd, turned into roff when scdoc is found).
+doc_pkgs=(scdoc)
+# Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers
+# and -tmpfiles on scratch directories; it is not started; man-db for `man --warnings`).
 test_pkgs=(
-  googletest libgtest-dev libgmock-dev systemd
+  googletest libgtest-dev libgmock-dev systemd logrotate man-db
 )
 # Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
 # swaks's TLS modules are named because recommends are not installed. postfix only provides
@@ -22,8 +33,10 @@ rig_pkgs=(
   time  # /usr/bin/time -v for bench/memory.sh
 )
 
+wanted=("${build_pkgs[@]}")
+$program_only || wanted+=("${doc_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}")
 missing=()
-for p in "${build_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then

@@ -69,7 +69,8 @@ std::string ControlServer::path() const {
 }
 
 bool ControlServer::Listen(std::string& error) {
-  const bool root = ::geteuid() == 0;
+  // The system service (root or its own system account) serves every local user.
+  const bool root = IsSystemAccount(::geteuid());
   MakeDirectories(runtimeDirectory_, root ? 0755 : 0700);
   const QString socketPath = QString::fromStdString(path());
   QLocalServer::removeServer(socketPath);

@@ -206,9 +206,10 @@ bool CsvLog::AppendLine(const std::string& path, const std::string& line, IoErro
   std::lock_guard lock(mutex_);
   if (!FileExists(path)) {
     IoError ignored;  // a failed header shows in the append that follows
-    WriteTextFile(path, CsvHeaderLine(env_.format), false, "", ignored, "");
+    // Readable by the service's group (adm for /var/log/postvane), not by every user.
+    WriteTextFile(path, CsvHeaderLine(env_.format), false, "", ignored, "", 0640);
   }
-  if (WriteTextFile(path, line, true, "", error, "")) return true;
+  if (WriteTextFile(path, line, true, "", error, "", 0640)) return true;
   if (error.number == kErrPathNotFound) directoryOverride_ = env_.programDirectory;
   return false;
 }

@@ -232,14 +232,16 @@ void CheckDirectory(std::string_view section, std::string_view key, const std::s
 }
 
 void CheckSystem(const IniDocument& document, SettingsProbe& probe,
-                 const std::string& defaultSpoolDir, Findings& out) {
+                 const std::string& defaultSpoolDir, const std::string& defaultLogDir,
+                 Findings& out) {
   const auto read = [&](std::string_view section, std::string_view key) {
     return StripEnclosingQuotes(document.Find(section, key).value_or(""));
   };
   std::string spoolDir = read(kSettingsSection, "DefaultSpoolDir");
   if (spoolDir.empty()) spoolDir = defaultSpoolDir;
   std::string logDir = read(kSpoolerSection, "LogFileDir");
-  if (!document.Find(kSpoolerSection, "LogFileDir")) logDir = spoolDir;
+  if (!document.Find(kSpoolerSection, "LogFileDir"))
+    logDir = defaultLogDir.empty() ? spoolDir : defaultLogDir;
   CheckDirectory(kSettingsSection, "DefaultSpoolDir", spoolDir, probe, out);
   if (logDir != spoolDir) CheckDirectory(kSpoolerSection, "LogFileDir", logDir, probe, out);
   const auto flag = [&](std::string_view key, bool byDefault) {
@@ -254,7 +256,8 @@ void CheckSystem(const IniDocument& document, SettingsProbe& probe,
 }  // namespace
 
 std::vector<SettingFinding> CheckSettings(const IniDocument& document, SettingsProbe& probe,
-                                          const std::string& defaultSpoolDir) {
+                                          const std::string& defaultSpoolDir,
+                                          const std::string& defaultLogDir) {
   Findings out;
   for (const std::string& section : document.SectionNames()) {
     if (!std::ranges::any_of(SettingSections(),
@@ -263,7 +266,7 @@ std::vector<SettingFinding> CheckSettings(const IniDocument& document, SettingsP
     else
       CheckSection(document, section, out);
   }
-  CheckSystem(document, probe, defaultSpoolDir, out);
+  CheckSystem(document, probe, defaultSpoolDir, defaultLogDir, out);
   return out;
 }
 

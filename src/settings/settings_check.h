@@ -39,8 +39,10 @@ class SettingsProbe {
 };
 
 // Every finding, in file order, then those of the probe. defaultSpoolDir: the spool directory
-// when the file names none (the program directory).
+// when the file names none (the program directory); defaultLogDir: the log directory when the
+// file names none ("": the spool directory).
 std::vector<SettingFinding> CheckSettings(const IniDocument& document, SettingsProbe& probe,
-                                          const std::string& defaultSpoolDir);
+                                          const std::string& defaultSpoolDir,
+                                          const std::string& defaultLogDir = "");
 
 }  // namespace pv

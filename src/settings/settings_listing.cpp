@@ -30,7 +30,11 @@ std::pair<std::string, SettingOrigin> DefaultOf(const SettingKey& key,
       return {defaults.startup.DefaultReturnAddress, SettingOrigin::StartupValue};
     case SettingDefault::ProgramDirectory:
       return {AddTrailingSeparator(defaults.startup.ProgramDirectory), SettingOrigin::StartupValue};
-    case SettingDefault::SpoolDirectory: return {spoolDir, SettingOrigin::Default};
+    case SettingDefault::SpoolDirectory:
+      // The service's logs have a directory of their own; elsewhere they go beside the mails.
+      if (!defaults.startup.LogDirectory.empty())
+        return {defaults.startup.LogDirectory, SettingOrigin::StartupValue};
+      return {spoolDir, SettingOrigin::Default};
     case SettingDefault::SystemSocksProxy:
       return {defaults.systemSocksProxy, SettingOrigin::StartupValue};
   }

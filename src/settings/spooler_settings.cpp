@@ -21,7 +21,8 @@ bool LoadSpoolPart(const std::string& file, const SettingsDefaults& defaults,
     ok = WriteSettingString(file, kSettingsSection, "DefaultSpoolDir", spoolDir);
   }
   s.LogFileName = ReadSettingString(file, kSpoolerSection, "LogFileName", kDefaultLogFileName);
-  s.LogFileDir = ReadSettingString(file, kSpoolerSection, "LogFileDir", spoolDir);
+  s.LogFileDir = ReadSettingString(file, kSpoolerSection, "LogFileDir",
+                                   defaults.LogDirectory.empty() ? spoolDir : defaults.LogDirectory);
   s.OnlyIfOnline = ReadSettingBool(file, kSpoolerSection, "OnlyIfOnline", false);
   s.DefaultExtension =
       ReadSettingString(file, kSettingsSection, "DefaultExtension", kDefaultSpoolExtension);

@@ -62,6 +62,7 @@ struct SettingsDefaults {
   std::string DefaultSenderHostName;
   std::string DefaultReturnAddress;
   std::string ProgramDirectory;       // default spool directory, separator at the end optional
+  std::string LogDirectory;           // default LogFileDir; "" for the spool directory
 };
 
 // "socks4", "socks5noauth", "socks5auth" (any case) give codes 1, 2, 3; any other text 0.

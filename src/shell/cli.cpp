@@ -166,6 +166,7 @@ int RunMain(int argc, char** argv) {
     return 1;
   }
   MakeDirectories(startup.ProgramDirectory);
+  if (!startup.LogDirectory.empty()) MakeDirectories(RemoveTrailingSeparator(startup.LogDirectory));
   MakeDirectories(RemoveTrailingSeparator(DirectoryPart(startup.SettingsFile)));
   return RunSpooler(argc, argv, startup, platform.instanceLock().held());
 }

@@ -43,6 +43,10 @@ std::string LinuxStartupPlatform::SettingsDirectory(bool isService) {
   return pv::SettingsDirectory(isService, serviceFilesForAnyUser_);
 }
 
+std::string LinuxStartupPlatform::LogDirectory(bool isService) {
+  return pv::LogDirectory(isService, serviceFilesForAnyUser_);
+}
+
 std::string LinuxStartupPlatform::SettingsFileOverride() {
   const char* named = std::getenv("POSTVANE_SETTINGS");
   return named == nullptr ? "" : named;

@@ -25,6 +25,7 @@ class LinuxStartupPlatform : public StartupPlatform {
   std::string ExecutablePath() override;
   std::string ProgramDirectory(bool isService) override;
   std::string SettingsDirectory(bool isService) override;
+  std::string LogDirectory(bool isService) override;
   std::string SettingsFileOverride() override;
   const Registry& registry() override { return registry_; }
 

@@ -16,6 +16,7 @@
 #include "settings/system_proxy.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/settings_probe.h"
+#include "shell/settings_state.h"
 #include "support/durable_write.h"
 #include "support/exit_codes.h"
 #include "support/paths.h"
@@ -56,7 +57,8 @@ std::vector<std::string> CheckSettingsFile(const StartupValues& startup, Setting
     return {file + ": cannot be read (" + error + "); every key takes its default"};
   std::vector<std::string> lines;
   for (const SettingFinding& finding :
-       CheckSettings(document, probe, AddTrailingSeparator(startup.ProgramDirectory)))
+       CheckSettings(document, probe, AddTrailingSeparator(startup.ProgramDirectory),
+                     startup.LogDirectory))
     lines.push_back(file + ": " + finding.text);
   return lines;
 }
@@ -91,8 +93,7 @@ int RunShowConfig(const CommandLine& line) {
     return kSettingsFindings;
   }
   ListingDefaults defaults;
-  defaults.startup = {startup.SystemDNSServers, startup.DefaultSenderHostName,
-                      startup.DefaultReturnAddress, startup.ProgramDirectory};
+  defaults.startup = StartupSettingsDefaults();
   defaults.systemSocksProxy = GetSystemSocksProxy();
   std::cout << "Settings file: " << startup.SettingsFile
             << (FileExists(startup.SettingsFile) ? "" : " (not there: every key takes its default)")

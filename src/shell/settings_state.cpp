@@ -13,13 +13,15 @@ SpoolerSettings settingsRecord;
 
 }  // namespace
 
+SettingsDefaults StartupSettingsDefaults() {
+  const StartupValues& startup = Startup();
+  return {startup.SystemDNSServers, startup.DefaultSenderHostName, startup.DefaultReturnAddress,
+          startup.ProgramDirectory, startup.LogDirectory};
+}
+
 bool LoadSettingsRecord() {
   const StartupValues& startup = Startup();
-  SettingsDefaults defaults;
-  defaults.SystemDNSServers = startup.SystemDNSServers;
-  defaults.DefaultSenderHostName = startup.DefaultSenderHostName;
-  defaults.DefaultReturnAddress = startup.DefaultReturnAddress;
-  defaults.ProgramDirectory = startup.ProgramDirectory;
+  const SettingsDefaults defaults = StartupSettingsDefaults();
   // Load into a copy: a failing step keeps the field's former value.
   SpoolerSettings loaded = SettingsSnapshot();
   const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);

@@ -9,6 +9,8 @@ namespace pv {
 // Loads the settings file of the start-up values into the record; true when every step
 // succeeded.
 bool LoadSettingsRecord();
+// The defaults of the load, from the start-up values.
+SettingsDefaults StartupSettingsDefaults();
 // A copy of the record as it stands.
 SpoolerSettings SettingsSnapshot();
 

@@ -65,6 +65,7 @@ StartupValues RunStartup(std::string_view commandLine, StartupPlatform& platform
   v.CsvSeparator = platform.ListSeparator();
   v.ProgramPath = LongPathOf(platform.ExecutablePath());
   v.ProgramDirectory = platform.ProgramDirectory(v.IsService);
+  v.LogDirectory = platform.LogDirectory(v.IsService);
   v.ServiceName = kServiceName;
   v.ServiceDisplayName = kServiceDisplayName;
   v.ServiceDescription = kServiceDescription;

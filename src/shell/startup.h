@@ -45,6 +45,8 @@ struct StartupValues {
   std::string ProgramPath;
   // Home of the spool directory, the logs and the debug file (see platform/user_dirs.h).
   std::string ProgramDirectory;
+  // Default directory of the CSV logs; "" for beside the spooled mails.
+  std::string LogDirectory;
   std::string SettingsFile;
   std::string SettingsWorkingCopy;
   std::string ServiceName;
@@ -68,6 +70,7 @@ class StartupPlatform {
   virtual std::string ExecutablePath() = 0;
   virtual std::string ProgramDirectory(bool isService) = 0;
   virtual std::string SettingsDirectory(bool isService) = 0;
+  virtual std::string LogDirectory(bool isService) = 0;
   // The settings file named by POSTVANE_SETTINGS; "" when unset.
   virtual std::string SettingsFileOverride() = 0;
   virtual const Registry& registry() = 0;

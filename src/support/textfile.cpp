@@ -81,8 +81,8 @@ Bytes EncodeAppended(std::string_view text, const std::string& encoding) {
   return out;
 }
 
-IoError AppendToFile(const std::string& path, std::string_view text) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+IoError AppendToFile(const std::string& path, std::string_view text, mode_t newFileMode) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, newFileMode));
   if (!fd.ok()) return IoError::FromErrno(errno, "cannot open " + path, !ParentExists(path));
   std::string head;
   if (!ReadAt(fd.get(), head, 4, 0)) return IoError::FromErrno(errno, "cannot read " + path);
@@ -159,14 +159,15 @@ bool ReadTextFile(const std::string& path, std::string& text, IoError& error,
 
 bool WriteTextFile(const std::string& path, std::string_view text, bool append,
                    const std::string& backupExtension, IoError& error,
-                   const std::string& encoding) {
+                   const std::string& encoding, mode_t newFileMode) {
   error = {};
   if (FileExists(path) && !backupExtension.empty()) {
     if (EqualsNoCase(backupExtension, ExtensionOf(path))) return false;
     if ((error = MakeBackup(path, backupExtension))) return false;
   }
-  if (append) error = AppendToFile(path, text);
-  else error = WriteFileDurably(path, EncodeNewFile(text, ToLowerAscii(encoding)));
+  if (append) error = AppendToFile(path, text, newFileMode);
+  else
+    error = WriteFileDurably(path, EncodeNewFile(text, ToLowerAscii(encoding)), {newFileMode});
   return !error;
 }
 

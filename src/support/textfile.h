@@ -4,6 +4,7 @@
 // "utf8", "utf16le", "utf16" (write only), "utf16be", "binary", or a code-page number.
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 #include "support/io_error.h"
 
@@ -20,10 +21,11 @@ bool ReadTextFile(const std::string& path, std::string& text, IoError& error,
 // Writes text as a new file (atomically, see durable_write.h) or appends it. A non-empty
 // backupExtension copies the existing file to ChangeExtension(path, backupExtension) first;
 // it may not be the file's own extension. When appending, the file's own mark decides the
-// encoding (no mark: the system code page).
+// encoding (no mark: the system code page). newFileMode is the mode of a file made anew (the
+// umask applies).
 bool WriteTextFile(const std::string& path, std::string_view text, bool append,
                    const std::string& backupExtension, IoError& error,
-                   const std::string& encoding);
+                   const std::string& encoding, mode_t newFileMode = 0666);
 
 // Encodes and decodes by encoding name as the two operations above do (no mark handling).
 std::string DecodeByEncodingName(std::string_view bytes, const std::string& encoding);

@@ -100,12 +100,15 @@ class DatagramInbox {
   std::vector<std::string> messages_;
 };
 
-// Starts `POSTVANE_BINARY args` with exactly env plus PATH, stdin from /dev/null, stdout and
-// stderr appended to outputPath. The child's pid, or -1.
+// Starts `[launcher...] POSTVANE_BINARY args` with exactly env plus PATH, stdin from /dev/null,
+// stdout and stderr appended to outputPath (opened before the launcher runs). The child's pid,
+// or -1. A launcher is an absolute path with its arguments (setpriv, say).
 inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environment& env,
                            const std::string& outputPath,
+                           const std::vector<std::string>& launcher = {},
                            const std::string& inputPath = "/dev/null") {
-  std::vector<std::string> argStrings{POSTVANE_BINARY};
+  std::vector<std::string> argStrings = launcher;
+  argStrings.push_back(POSTVANE_BINARY);
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings;
   const char* path = std::getenv("PATH");
@@ -172,7 +175,7 @@ inline CommandResult RunPostvane(const std::vector<std::string>& args, const Env
   const std::string outputPath = scratchDir + "/command.out";
   ::unlink(outputPath.c_str());
   CommandResult result;
-  const pid_t pid = SpawnPostvane(args, env, outputPath, inputPath);
+  const pid_t pid = SpawnPostvane(args, env, outputPath, {}, inputPath);
   if (pid < 0) return result;
   if (const auto code = WaitForExit(pid, timeout)) {
     result.exitCode = *code;
@@ -203,9 +206,12 @@ class SpoolerProcess {
     full["POSTVANE_SYSLOG_SOCKET"] = syslog_.path();
     std::vector<std::string> args{"service=1"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    pid_ = SpawnPostvane(args, full, OutputPath());
+    pid_ = SpawnPostvane(args, full, OutputPath(), launcher_);
     return pid_ > 0;
   }
+
+  // The program runs under this launcher from the next Start on.
+  void SetLauncher(std::vector<std::string> launcher) { launcher_ = std::move(launcher); }
 
   bool running() const { return pid_ > 0; }
   bool Signal(int signal) const { return running() && ::kill(pid_, signal) == 0; }
@@ -243,6 +249,7 @@ class SpoolerProcess {
   std::string workDir_;
   DatagramInbox notify_;
   DatagramInbox syslog_;
+  std::vector<std::string> launcher_;
   pid_t pid_ = -1;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "reporting/csv_log.h"
 #include "support/durable_write.h"
@@ -80,6 +81,10 @@ TEST(CsvLog, FirstLineOfTheDayCreatesTheFileWithItsHeader) {
   ASSERT_TRUE(f.Write("again"));
   const std::string line = FormatCsvDate(kNow) + ",\"\",\"\",PVX,4,\"s\",\"r\",\"subj\",0,";
   EXPECT_EQ(f.Content(), CsvHeaderLine({}) + line + "\"ok\"\r\n" + line + "\"again\"\r\n");
+  // Mail addresses and subjects are for the service's group, not for every user.
+  struct stat st {};
+  ASSERT_EQ(::stat(f.log.LogFilePath(f.settings).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0007, 0u);
 }
 
 TEST(CsvLog, OtherFailuresAreRetriedThenTheLineIsDropped) {

@@ -27,7 +27,7 @@ class SpoolerSettingsTest : public ::testing::Test {
   test::TempDir dir_;
   std::string file_ = dir_ / "pvx.start";
   SettingsDefaults defaults_{"10.0.0.1,10.0.0.2", "host.example", "me@example.org",
-                             dir_.path()};
+                             dir_.path(), ""};
 };
 
 TEST_F(SpoolerSettingsTest, MissingFileGivesDefaultsAndCreatesFile) {
@@ -65,6 +65,18 @@ TEST_F(SpoolerSettingsTest, SpoolDirectory) {
     EXPECT_EQ(s.LogFileDir, *c.logDir ? c.logDir : program) << c.file;
   }
   EXPECT_EQ(ReadSettingString(file_, "Settings", "DefaultSpoolDir", ""), "/s/");
+}
+
+TEST_F(SpoolerSettingsTest, LogDirectoryDefaultYieldsToTheFile) {
+  defaults_.LogDirectory = "/var/log/pv/";
+  const std::pair<const char*, const char*> cases[] = {
+      {"[Settings]\nDefaultSpoolDir=/s/\n", "/var/log/pv/"},
+      {"[Settings]\nDefaultSpoolDir=/s/\n[Spooler]\nLogFileDir=/log\n", "/log"},
+  };
+  for (const auto& [file, logDir] : cases) {
+    Write(file);
+    EXPECT_EQ(Load().LogFileDir, logDir) << file;
+  }
 }
 
 TEST_F(SpoolerSettingsTest, FailedWriteBackStillLoadsTheRest) {

@@ -26,6 +26,7 @@ class FakePlatform : public StartupPlatform {
   std::string ListSeparator() override { return ";"; }
   std::string ExecutablePath() override { return "/usr/bin/postvane"; }
   std::string ProgramDirectory(bool) override { return dir_ + "/data"; }
+  std::string LogDirectory(bool) override { return ""; }
   std::string SettingsDirectory(bool service) override {
     return dir_ + (service ? "/etc" : "/data");
   }

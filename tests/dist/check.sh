@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Checks of the installed system files as the tools that read them do:
+#   check.sh sysusers|tmpfiles SOURCE_DIR    check.sh logrotate SOURCE_DIR    check.sh man PAGE...
+set -euo pipefail
+what=$1; shift
+fail() { echo "FAIL: $*" >&2; exit 1; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# A root directory with the account, the directories and the settings as installed.
+make_root() {
+  local src=$1
+  mkdir -p "$scratch/usr/lib/sysusers.d" "$scratch/usr/lib/tmpfiles.d" "$scratch/etc/postvane"
+  cp "$src/dist/postvane-sysusers.conf" "$scratch/usr/lib/sysusers.d/postvane.conf"
+  cp "$src/dist/postvane-tmpfiles.conf" "$scratch/usr/lib/tmpfiles.d/postvane.conf"
+  cp "$src/dist/postvane.start" "$scratch/etc/postvane/postvane.start"
+  # root and adm, as on every Debian system.
+  printf 'u root 0 - /root\ng adm 4\n' > "$scratch/usr/lib/sysusers.d/base.conf"
+  systemd-sysusers --root="$scratch" >/dev/null 2>&1
+}
+
+id_in_root() {  # id_in_root passwd|group NAME
+  awk -F: -v n="$2" '$1 == n { print $3 }' "$scratch/etc/$1"
+}
+
+expect_stat() {  # expect_stat PATH MODE USER GROUP
+  local got want
+  got=$(stat -c '%a %u %g' "$scratch$1")
+  want="$2 $(id_in_root passwd "$3") $(id_in_root group "$4")"
+  [ "$got" = "$want" ] || fail "$1: mode/uid/gid $got, want $want"
+}
+
+case $what in
+  sysusers)
+    make_root "$1"
+    line=$(grep '^postvane:' "$scratch/etc/passwd") || fail "no user postvane"
+    IFS=: read -r _ _ uid gid _ home shell <<<"$line"
+    [ "$uid" -lt 1000 ] || fail "uid $uid is not a system uid"
+    [ "$gid" = "$(id_in_root group postvane)" ] || fail "primary group is not postvane"
+    [ "$home" = /var/spool/postvane ] || fail "home $home"
+    [ "$shell" = /usr/sbin/nologin ] || fail "shell $shell"
+    ;;
+  tmpfiles)
+    make_root "$1"
+    systemd-tmpfiles --root="$scratch" --create
+    expect_stat /var/spool/postvane 3730 postvane postvane
+    expect_stat /var/log/postvane 2750 postvane adm
+    expect_stat /etc/postvane/postvane.start 640 root postvane
+    ;;
+  logrotate)
+    # The rules on a scratch log directory, run as root. Four daily runs (the state file set back
+    # a day after each): the first records the files, the second compresses the week-old ones,
+    # the third records the compressed copies, the fourth removes the month-old ones.
+    log=$scratch/log
+    mkdir "$log"
+    sed -e "s|/var/log/postvane|$log|" -e "s|su postvane adm|su root root|" \
+      "$1/dist/postvane.logrotate" >"$scratch/rules"
+    out=$(logrotate -d -s "$scratch/state" "$scratch/rules" 2>&1) || fail "logrotate -d: $out"
+    ! grep -q '^error' <<<"$out" || fail "logrotate -d: $out"
+    for age in 0 1 6 8 29 40; do
+      echo "date,msg" >"$log/PVX-$age.csv"
+      touch -d "$age days ago" "$log/PVX-$age.csv"
+    done
+    yesterday=$(date -d yesterday +%Y-%-m-%-d)
+    for _ in 1 2 3 4; do
+      logrotate -s "$scratch/state" "$scratch/rules"
+      sed -i -E "s/ [0-9]+-[0-9]+-[0-9]+-/ $yesterday-/" "$scratch/state"
+    done
+    got=$(cd "$log" && ls | sort | tr '\n' ' ')
+    want="PVX-0.csv PVX-1.csv PVX-29.csv.1.gz PVX-6.csv PVX-8.csv.1.gz "
+    [ "$got" = "$want" ] || fail "after four runs: '$got', want '$want'"
+    ;;
+  man)
+    for page in "$@"; do
+      out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+      [ -z "$out" ] || fail "$page: $out"
+    done
+    ;;
+  *) fail "unknown check $what" ;;
+esac
+echo "ok: $what"
