@@ -96,6 +96,10 @@ TEST_F(ServiceAccountTest, GroupMembersDropMailsThatTheServiceAccountDelivers) {
                            spoolDir_ + "/.job.tmp && mv " + spoolDir_ + "/.job.tmp " + spoolDir_ +
                            "/job.eml";
   ASSERT_TRUE(Succeeds(accounts.Shell(accounts.member, drop)));
+  // One left unreadable to the service (0600) is set aside where people see it.
+  ASSERT_TRUE(Succeeds(accounts.Shell(
+      accounts.member, "umask 077; cp " + source + " " + spoolDir_ + "/.p.tmp && mv " + spoolDir_ +
+                           "/.p.tmp " + spoolDir_ + "/private.eml")));
   EXPECT_FALSE(Succeeds(accounts.Shell(accounts.member, "ls " + spoolDir_)));
   // An outsider cannot create a file there at all.
   EXPECT_FALSE(Succeeds(accounts.Shell(accounts.outsider, "echo x > " + spoolDir_ + "/.other.tmp")));
@@ -105,8 +109,10 @@ TEST_F(ServiceAccountTest, GroupMembersDropMailsThatTheServiceAccountDelivers) {
   struct stat control {};
   ASSERT_EQ(::stat((dir_ + "/run/control").c_str(), &control), 0);
   EXPECT_EQ(control.st_mode & 0777, 0666u);
-  ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); })) << ::testing::PrintToString(SpoolNames());
+  ASSERT_TRUE(WaitUntil([&] { return SpoolNames() == std::vector<std::string>{"private.eml.error"}; }))
+      << ::testing::PrintToString(SpoolNames());
   ASSERT_EQ(CsvRowsWithCode("0").size(), 1u);
+  ASSERT_EQ(CsvRowsWithCode("19").size(), 1u);
   for (const auto& entry : fs::directory_iterator(logDir_)) {
     struct stat st {};
     ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
