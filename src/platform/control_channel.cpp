@@ -112,9 +112,11 @@ std::string SendControlRequest(const std::string& socketPath, const std::string&
   return answer.substr(0, answer.find('\n'));
 }
 
+std::string ServiceControlSocket() { return std::string("/run/postvane/") + kControlSocketName; }
+
 std::vector<std::string> ReachableControlSockets() {
   std::vector<std::string> candidates = {AddTrailingSeparator(RuntimeDirectory()) + kControlSocketName};
-  if (::geteuid() != 0) candidates.push_back(std::string("/run/postvane/") + kControlSocketName);
+  if (::geteuid() != 0) candidates.push_back(ServiceControlSocket());
   std::vector<std::string> reachable;
   for (const std::string& candidate : candidates) {
     struct stat st {};

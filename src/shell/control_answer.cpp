@@ -20,6 +20,12 @@ const ControlRequest kControlRequests[] = {
        return spooler.StatusText() + "; spool directory " +
               DirectoryPart(spooler.Settings().SpoolFilePattern);
      }},
+    // Where a client writes a mail for this spooler: "<directory>\t<extension>".
+    {"SPOOLDIR", false,
+     [](ControlledSpooler& spooler) {
+       const SpoolerSettings settings = spooler.Settings();
+       return DirectoryPart(settings.SpoolFilePattern) + "\t" + settings.DefaultExtension;
+     }},
     {"PAUSE", true,
      [](ControlledSpooler& spooler) -> std::string {
        spooler.PauseService();

@@ -1,6 +1,6 @@
 #pragma once
-// The answers of the control channel: one request line in, one answer line out. SPOOLNOW and
-// STATUS are for anyone who reaches the socket; PAUSE and CONTINUE only for the spooler's own
+// The answers of the control channel: one request line in, one answer line out. SPOOLNOW,
+// STATUS and SPOOLDIR are for anyone who reaches the socket; PAUSE and CONTINUE only for the spooler's own
 // user and root.
 #include <string>
 #include <sys/types.h>
@@ -24,7 +24,8 @@ class ControlledSpooler {
 };
 
 // The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
-// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, or "UNKNOWN".
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, "<spool directory>\t<extension>",
+// or "UNKNOWN".
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
                           uid_t ownUid);
 

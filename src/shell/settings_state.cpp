@@ -13,13 +13,18 @@ SpoolerSettings settingsRecord;
 
 }  // namespace
 
-bool LoadSettingsRecord() {
-  const StartupValues& startup = Startup();
+SettingsDefaults SettingsDefaultsOf(const StartupValues& startup) {
   SettingsDefaults defaults;
   defaults.SystemDNSServers = startup.SystemDNSServers;
   defaults.DefaultSenderHostName = startup.DefaultSenderHostName;
   defaults.DefaultReturnAddress = startup.DefaultReturnAddress;
   defaults.ProgramDirectory = startup.ProgramDirectory;
+  return defaults;
+}
+
+bool LoadSettingsRecord() {
+  const StartupValues& startup = Startup();
+  const SettingsDefaults defaults = SettingsDefaultsOf(startup);
   // Load into a copy: a failing step keeps the field's former value.
   SpoolerSettings loaded = SettingsSnapshot();
   const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);

@@ -6,6 +6,11 @@
 
 namespace pv {
 
+struct StartupValues;
+
+// The defaults a settings load takes from the start-up values.
+SettingsDefaults SettingsDefaultsOf(const StartupValues& startup);
+
 // Loads the settings file of the start-up values into the record; true when every step
 // succeeded.
 bool LoadSettingsRecord();
