@@ -15,10 +15,21 @@ namespace pv {
 namespace {
 
 constexpr int kAskTimeoutMs = 3000;
+constexpr const char* kSpoolerProgram = "postvane";
+
+// Start-up as the spooler beside this program sees it: its default settings file is named
+// after the spooler ("postvane.start"), not after the client.
+class SpoolerStartupPlatform : public LinuxStartupPlatform {
+ public:
+  SpoolerStartupPlatform() : LinuxStartupPlatform(false) {}
+  std::string ExecutablePath() override {
+    return DirectoryPart(LinuxStartupPlatform::ExecutablePath()) + kSpoolerProgram;
+  }
+};
 
 // The settings as the spooler of that scope loads them: the service's, or the user's own.
 SpoolerSettings SettingsOfScope(bool service, std::string& settingsFile) {
-  LinuxStartupPlatform platform(false);
+  SpoolerStartupPlatform platform;
   const StartupValues startup = RunStartup(service ? "service=1" : "", platform);
   settingsFile = startup.SettingsFile;
   SpoolerSettings settings;
