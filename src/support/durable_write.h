@@ -12,10 +12,10 @@ namespace pv {
 struct DurableWriteOptions {
   // Mode of a file that did not exist before (the umask applies); an existing file keeps its own.
   mode_t newFileMode = 0666;
-  // newFileMode exactly, whatever the umask (a spool file that its spooler's group must read).
-  bool exactMode = false;
   // Keep a file that does exist in place and fail with kErrPathFileAccess (exclusive create).
   bool failIfExists = false;
+  // newFileMode exactly, whatever the umask (a spool file that its spooler's group must read).
+  bool exactMode = false;
 };
 
 // The directory sync: fsync of the directory; where the writer may not open it (a spool
