@@ -91,7 +91,8 @@ TEST(SendmailRun, TheFourCallers) {
     EXPECT_EQ(f.Body(), c.body);
     const std::string wire = PrepareWireData(MailTextOf(f)).bytes;
     const std::string headers = wire.substr(0, wire.find("\r\n\r\n"));
-    EXPECT_EQ(FindNoCase(headers, "bcc"), std::string::npos) << headers;
+    // As a header name: the random Message-ID may hold the letters.
+    EXPECT_EQ(FindNoCase("\r\n" + headers, "\r\nbcc:"), std::string::npos) << headers;
     if (!c.hidden.empty()) {
       EXPECT_EQ(headers.find(c.hidden), std::string::npos) << headers;
     }
