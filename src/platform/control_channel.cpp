@@ -124,9 +124,13 @@ std::string SendControlRequest(const std::string& socketPath, const std::string&
   return answer.substr(0, end);
 }
 
+std::string ServiceControlSocket() {
+  return AddTrailingSeparator(ServiceRuntimeDirectory()) + kControlSocketName;
+}
+
 std::vector<std::string> ReachableControlSockets() {
   std::vector<std::string> candidates = {AddTrailingSeparator(RuntimeDirectory()) + kControlSocketName};
-  if (::geteuid() != 0) candidates.push_back(std::string("/run/postvane/") + kControlSocketName);
+  if (::geteuid() != 0) candidates.push_back(ServiceControlSocket());
   std::vector<std::string> reachable;
   for (const std::string& candidate : candidates) {
     struct stat st {};

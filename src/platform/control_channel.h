@@ -1,8 +1,9 @@
 #pragma once
 // The control channel of a running spooler: a local socket "control" in the runtime directory
 // that takes one request line and gives one answer line. Requests: "SPOOLNOW" (an immediate
-// run), "PAUSE", "CONTINUE" (only from the spooler's own user or root), "STATUS", and the
-// queue requests (shell/queue_channel.h), whose answer line may be long: a whole listing.
+// run), "PAUSE", "CONTINUE" (only from the spooler's own user or root), "STATUS", "SPOOLDIR"
+// (the spool directory and extension that clients write into, "<directory>\t<extension>"), and
+// the queue requests (shell/queue_channel.h), whose answer line may be long: a whole listing.
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,5 +47,8 @@ std::string SendControlRequest(const std::string& socketPath, const std::string&
 // The control sockets a client may reach: $POSTVANE_RUNTIME_DIR's, the user's and the system
 // service's, each once, those whose socket file exists.
 std::vector<std::string> ReachableControlSockets();
+// The system service's control socket: $POSTVANE_RUNTIME_DIR/control, else
+// "/run/postvane/control".
+std::string ServiceControlSocket();
 
 }  // namespace pv

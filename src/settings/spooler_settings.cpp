@@ -63,13 +63,15 @@ void LoadDeliveryPart(const std::string& file, const SettingsDefaults& defaults,
   s.MaxRetryCount = ReadSettingLong(file, kSpoolerSection, "MaxRetryCount", kDefaultMaxRetryCount);
 }
 
-// Beyond the original keys: the relay's login and transport security.
+// Beyond the original keys: the relay's login and transport security, and the local
+// recipients of the sendmail front end.
 void LoadRelayPart(const std::string& file, SpoolerSettings& s) {
   s.RelayUser = ReadSettingString(file, kSpoolerSection, "RelayUser", "");
   s.RelayPassword = INIReadUnicodeStringCrypted(file, kSpoolerSection, "RelayPassword", "",
                                                 kProxyPasswordCipherKey);
   s.RelaySecurity =
       RelaySecurityFromText(ReadSettingString(file, kSpoolerSection, "RelaySecurity", "auto"));
+  s.LocalRecipientsTo = ReadSettingString(file, kSpoolerSection, "LocalRecipientsTo", "");
 }
 
 const char* ProxyTypeName(ProxyTypeCode code) {
@@ -152,6 +154,7 @@ std::string DescribeSettings(const SpoolerSettings& s) {
   AddLine(out, "RelayUser", s.RelayUser);
   AddLine(out, "RelayPassword", s.RelayPassword.empty() ? "" : "********");
   AddLine(out, "RelaySecurity", RelaySecurityName(s.RelaySecurity));
+  AddLine(out, "LocalRecipientsTo", s.LocalRecipientsTo);
   return out;
 }
 

@@ -54,6 +54,9 @@ struct SpoolerSettings {
   std::string RelayUser;
   std::string RelayPassword;  // in clear; stored enciphered like ProxyPassword
   RelaySecurityMode RelaySecurity = RelaySecurityMode::Auto;
+  // Where the sendmail front end sends mail for a bare local name ("root"): an address or a
+  // comma list; "" means name@SenderHostName.
+  std::string LocalRecipientsTo;
 };
 
 // Start-up values that serve as defaults of the load.

@@ -39,6 +39,12 @@ const ControlRequest kControlRequests[] = {
        return spooler.StatusText() + "; spool directory " +
               DirectoryPart(spooler.Settings().SpoolFilePattern);
      }},
+    // Where a client writes a mail for this spooler: "<directory>\t<extension>".
+    {"SPOOLDIR", Askers::Anyone, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) {
+       const SpoolerSettings settings = spooler.Settings();
+       return DirectoryPart(settings.SpoolFilePattern) + "\t" + settings.DefaultExtension;
+     }},
     {"PAUSE", Askers::Owners, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        spooler.PauseService();

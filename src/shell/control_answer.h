@@ -1,8 +1,9 @@
 #pragma once
-// The answers of the control channel: one request line in, one answer line out. SPOOLNOW and
-// STATUS are for anyone who reaches the socket; PAUSE and CONTINUE only for the spooler's own
-// user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also for the members
-// of the group `postvane`, who may not read the service's spool directory themselves.
+// The answers of the control channel: one request line in, one answer line out. SPOOLNOW,
+// STATUS and SPOOLDIR are for anyone who reaches the socket; PAUSE and CONTINUE only for the
+// spooler's own user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also
+// for the members of the group `postvane`, who may not read the service's spool directory
+// themselves.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,8 @@ class ControlledSpooler {
 using GroupMembership = std::function<bool(uid_t uid)>;
 
 // The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
-// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line, a queue answer or "UNKNOWN".
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line,
+// "<spool directory>\t<extension>", a queue answer or "UNKNOWN".
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
                           uid_t ownUid, const GroupMembership& inServiceGroup);
 

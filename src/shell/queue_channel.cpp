@@ -193,8 +193,4 @@ std::vector<QueueResult> ServiceOperations(const std::string& socketPath, const 
   return results;
 }
 
-std::string ServiceControlSocket() {
-  return AddTrailingSeparator(ServiceRuntimeDirectory()) + kControlSocketName;
-}
-
 }  // namespace pv

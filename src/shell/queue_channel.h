@@ -41,7 +41,5 @@ std::string AnswerQueueRequest(const SpoolerSettings& settings, std::string_view
 std::vector<QueueEntry> ServiceListing(const std::string& socketPath, bool& ok, std::string& error);
 std::vector<QueueResult> ServiceOperations(const std::string& socketPath, const SpoolQueue& queue,
                                            const CommandLine& line, std::string& error);
-// The control socket of the system service.
-std::string ServiceControlSocket();
 
 }  // namespace pv

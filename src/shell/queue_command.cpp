@@ -7,6 +7,7 @@
 #include <iostream>
 #include <set>
 
+#include "platform/control_channel.h"
 #include "shell/launch.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/queue_channel.h"

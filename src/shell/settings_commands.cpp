@@ -93,7 +93,7 @@ int RunShowConfig(const CommandLine& line) {
     return kSettingsFindings;
   }
   ListingDefaults defaults;
-  defaults.startup = StartupSettingsDefaults();
+  defaults.startup = SettingsDefaultsOf(startup);
   defaults.systemSocksProxy = GetSystemSocksProxy();
   std::cout << "Settings file: " << startup.SettingsFile
             << (FileExists(startup.SettingsFile) ? "" : " (not there: every key takes its default)")

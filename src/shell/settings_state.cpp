@@ -13,15 +13,14 @@ SpoolerSettings settingsRecord;
 
 }  // namespace
 
-SettingsDefaults StartupSettingsDefaults() {
-  const StartupValues& startup = Startup();
+SettingsDefaults SettingsDefaultsOf(const StartupValues& startup) {
   return {startup.SystemDNSServers, startup.DefaultSenderHostName, startup.DefaultReturnAddress,
           startup.ProgramDirectory, startup.LogDirectory};
 }
 
 bool LoadSettingsRecord() {
   const StartupValues& startup = Startup();
-  const SettingsDefaults defaults = StartupSettingsDefaults();
+  const SettingsDefaults defaults = SettingsDefaultsOf(startup);
   // Load into a copy: a failing step keeps the field's former value.
   SpoolerSettings loaded = SettingsSnapshot();
   const bool ok = LoadSettings(startup.SettingsFile, defaults, loaded);

@@ -6,11 +6,14 @@
 
 namespace pv {
 
+struct StartupValues;
+
+// The defaults a settings load takes from the start-up values.
+SettingsDefaults SettingsDefaultsOf(const StartupValues& startup);
+
 // Loads the settings file of the start-up values into the record; true when every step
 // succeeded.
 bool LoadSettingsRecord();
-// The defaults of the load, from the start-up values.
-SettingsDefaults StartupSettingsDefaults();
 // A copy of the record as it stands.
 SpoolerSettings SettingsSnapshot();
 

@@ -39,9 +39,12 @@ std::string TempNameFor(const std::string& directory, const std::string& fileNam
          std::to_string(counter.fetch_add(1));
 }
 
-bool SyncDirectory(const std::string& directory) {
+// fileFd: a descriptor on the same file system, for syncfs when the directory cannot be
+// opened (write and search permission only).
+bool SyncDirectory(const std::string& directory, int fileFd) {
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.ok() && ::fsync(dir.get()) == 0;
+  if (!dir.ok()) return errno == EACCES && fileFd >= 0 && ::syncfs(fileFd) == 0;
+  return ::fsync(dir.get()) == 0;
 }
 
 // Gives the temp file the mode and owner of the file it replaces.
@@ -80,19 +83,24 @@ IoError WriteFileDurably(const std::string& path, std::string_view bytes,
   const std::string temp = TempNameFor(directory, fileName);
   UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, options.newFileMode));
   if (!fd.ok()) return IoError::FromErrno(errno, "cannot create " + temp);
-  if (exists) CopyModeAndOwner(fd.get(), old);
-
   IoError error;
-  if (!WriteAll(fd.get(), bytes)) error = IoError::FromErrno(errno, "cannot write " + temp);
-  else if (::fsync(fd.get()) != 0) error = IoError::FromErrno(errno, "cannot sync " + temp);
-  else if (!fd.Close()) error = IoError::FromErrno(errno, "cannot close " + temp);
+  if (exists) CopyModeAndOwner(fd.get(), old);
+  else if (options.exactMode && ::fchmod(fd.get(), options.newFileMode) != 0)
+    error = IoError::FromErrno(errno, "cannot set the mode of " + temp);
+
+  if (!error && !WriteAll(fd.get(), bytes))
+    error = IoError::FromErrno(errno, "cannot write " + temp);
+  if (!error && ::fsync(fd.get()) != 0) error = IoError::FromErrno(errno, "cannot sync " + temp);
   if (!error) error = Publish(temp, path, options.failIfExists);
   if (error) {
     ::unlink(temp.c_str());
     return error;
   }
   // From here on the new content is in place; the directory sync makes the name durable.
-  if (!SyncDirectory(directory)) return IoError::FromErrno(errno, "cannot sync " + directory);
+  // (The fd closes only now: syncfs needs it. The fsync above has already reported any
+  // write error, so the close has nothing left to say.)
+  if (!SyncDirectory(directory, fd.get()))
+    return IoError::FromErrno(errno, "cannot sync " + directory);
   return {};
 }
 

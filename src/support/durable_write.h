@@ -14,8 +14,12 @@ struct DurableWriteOptions {
   mode_t newFileMode = 0666;
   // Keep a file that does exist in place and fail with kErrPathFileAccess (exclusive create).
   bool failIfExists = false;
+  // newFileMode exactly, whatever the umask (a spool file that its spooler's group must read).
+  bool exactMode = false;
 };
 
+// The directory sync: fsync of the directory; where the writer may not open it (a spool
+// directory of mode 3730 that a group member writes into), syncfs of the file system instead.
 IoError WriteFileDurably(const std::string& path, std::string_view bytes,
                          const DurableWriteOptions& options = {});
 

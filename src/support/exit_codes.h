@@ -75,6 +75,15 @@ enum SendmailExitCode : int {
   kSendmailTempFail = 75,    // EX_TEMPFAIL: the spooler could not be asked for a run (-q)
 };
 
+// `postvane-spool` (sysexits values).
+enum SpoolToolExitCode : int {
+  kSpoolToolDone = 0,
+  kSpoolToolUsageError = 64,       // EX_USAGE: the arguments are wrong
+  kSpoolToolDataError = 65,   // EX_DATAERR: the mail cannot be made, or the trace failed
+  kSpoolToolCannotSpool = 73, // EX_CANTCREAT: the spool file could not be written
+  kSpoolToolTempFail = 75,    // EX_TEMPFAIL: no spooler answered, or a transient write error
+};
+
 // The queue tools: `postvane --queue`, `--delete`, `--hold`, `--release`, `--retry-now`.
 enum QueueExitCode : int {
   kQueueDone = 0,

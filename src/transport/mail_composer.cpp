@@ -290,6 +290,7 @@ void MailComposer::Reset() {
   mailLines_.clear();
   addedLines_.clear();
   body_.clear();
+  html_.clear();
   attachments_.clear();
   messageId_.clear();
   boundaryToken_.clear();
@@ -331,6 +332,28 @@ bool MailComposer::AddHeader(std::string_view name, std::string_view value) {
   std::string line = FoldHeader(std::string(name) + ": " + encoded);
   if (!FitsLineLimit(line)) return Fail("header line longer than 998 characters");
   addedLines_.push_back(std::move(line));
+  return true;
+}
+
+bool MailComposer::AddAddressHeader(std::string_view name, std::string_view list) {
+  lastError_.clear();
+  if (!started_) return Fail("no mail started");
+  if (!EqualsNoCase(name, "Cc") && !EqualsNoCase(name, "Bcc") && !EqualsNoCase(name, "Reply-To"))
+    return Fail("\"" + std::string(name) + "\" is not an address header");
+  const std::string text = Unfold(list);
+  if (HasLineBreak(text)) return Fail("line break in " + std::string(name));
+  const std::string value = FormatAddressList(text);
+  if (value.empty()) return true;
+  std::string line = FoldHeader(std::string(name) + ": " + value);
+  if (!FitsLineLimit(line)) return Fail("header line longer than 998 characters");
+  addedLines_.push_back(std::move(line));
+  return true;
+}
+
+bool MailComposer::SetHtmlAlternative(std::string_view html) {
+  lastError_.clear();
+  if (!started_) return Fail("no mail started");
+  html_ = CanonicalText(html);
   return true;
 }
 
@@ -376,10 +399,7 @@ Bytes MailComposer::ComposeBytes(LocalDateTime now) const {
   out += "Message-ID: " + messageId_ + "\r\nMIME-Version: 1.0\r\n";
   for (const std::string& line : addedLines_) out += line + "\r\n";
 
-  const std::string_view encoding = BodyEncoding(body_);
-  Bytes bodyPart = "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: " +
-                   std::string(encoding) + "\r\n\r\n" +
-                   (encoding == "base64" ? Base64Lines(body_) : body_);
+  Bytes bodyPart = BodyPart();
   if (attachments_.empty()) return out + bodyPart;
 
   std::vector<Bytes> parts{std::move(bodyPart)};
@@ -396,6 +416,22 @@ Bytes MailComposer::ComposeBytes(LocalDateTime now) const {
          "\"\r\n\r\nThis is a multi-part message in MIME format.\r\n";
   for (const Bytes& part : parts) out += "\r\n--" + boundary + "\r\n" + part;
   return out + "\r\n--" + boundary + "--\r\n";
+}
+
+// The text, or the text and the HTML as multipart/alternative: headers and content.
+Bytes MailComposer::BodyPart() const {
+  const auto textPart = [](std::string_view subtype, const Bytes& content) {
+    const std::string_view encoding = BodyEncoding(content);
+    return "Content-Type: text/" + std::string(subtype) +
+           "; charset=utf-8\r\nContent-Transfer-Encoding: " + std::string(encoding) +
+           "\r\n\r\n" + (encoding == "base64" ? Base64Lines(content) : content);
+  };
+  if (html_.empty()) return textPart("plain", body_);
+  const std::vector<Bytes> parts{textPart("plain", body_), textPart("html", html_)};
+  const std::string boundary = Boundary(parts) + ".alt";
+  Bytes out = "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n";
+  for (const Bytes& part : parts) out += "--" + boundary + "\r\n" + part + "\r\n";
+  return out + "--" + boundary + "--\r\n";
 }
 
 std::string MailComposer::Compose(LocalDateTime now) const {

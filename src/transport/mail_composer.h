@@ -39,6 +39,13 @@ class MailComposer {
   // blanks, and not one the composer writes itself (Date, From, To, Subject, Message-ID,
   // MIME-Version, Content-*); the value holds no CR or LF. False, nothing added, otherwise.
   bool AddHeader(std::string_view name, std::string_view value);
+  // An address list header ("Cc", "Bcc", "Reply-To"), formatted as From and To are: display
+  // names encoded where needed, addresses readable. False, nothing added, for another name or
+  // a line break.
+  bool AddAddressHeader(std::string_view name, std::string_view list);
+  // An HTML version of the body: the mail then carries multipart/alternative with the text
+  // first and this HTML (UTF-8) second.
+  bool SetHtmlAlternative(std::string_view html);
   // A text/plain UTF-8 attachment.
   bool AddTextAttachment(std::string_view text, std::string_view attachmentName);
   // The file's bytes as an application/octet-stream attachment; false, nothing added, when
@@ -67,6 +74,7 @@ class MailComposer {
 
   bool Fail(std::string error);
   Bytes ComposeBytes(LocalDateTime now) const;
+  Bytes BodyPart() const;
   std::string Boundary(const std::vector<Bytes>& parts) const;
 
   bool started_ = false;
@@ -75,6 +83,7 @@ class MailComposer {
   std::vector<std::string> mailLines_;
   std::vector<std::string> addedLines_;
   Bytes body_;                            // UTF-8, CR LF line ends
+  Bytes html_;                            // the same, "" without an HTML version
   std::vector<Attachment> attachments_;
   std::string messageId_;
   std::string boundaryToken_;

@@ -120,6 +120,8 @@ class ServiceTest : public ::testing::Test {
 
   // SIGTERM: the spooler says it stops and ends with 0.
   void StopSpooler() {
+    // Read what it said so far: a full inbox would keep the notifications of its stop out.
+    spooler_->notifications().Messages();
     ASSERT_TRUE(spooler_->Signal(SIGTERM));
     EXPECT_EQ(spooler_->WaitExit(), std::optional<int>(0));
     EXPECT_GT(spooler_->notifications().CountContaining("STOPPING=1"), 0u);

@@ -100,16 +100,11 @@ class DatagramInbox {
   std::vector<std::string> messages_;
 };
 
-// Starts `[launcher...] POSTVANE_BINARY args` with exactly env plus PATH, stdin from /dev/null,
-// stdout and stderr appended to outputPath (opened before the launcher runs). The child's pid,
-// or -1. A launcher is an absolute path with its arguments (setpriv, say).
-inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environment& env,
-                           const std::string& outputPath,
-                           const std::vector<std::string>& launcher = {},
-                           const std::string& inputPath = "/dev/null") {
-  std::vector<std::string> argStrings = launcher;
-  argStrings.push_back(POSTVANE_BINARY);
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
+// Starts argv (argv[0] an absolute path) with exactly env plus PATH, stdin from inputPath,
+// stdout and stderr appended to outputPath. The child's pid, or -1.
+inline pid_t SpawnProgram(std::vector<std::string> argStrings, const Environment& env,
+                          const std::string& outputPath,
+                          const std::string& inputPath = "/dev/null") {
   std::vector<std::string> envStrings;
   const char* path = std::getenv("PATH");
   envStrings.push_back(std::string("PATH=") + (path ? path : "/usr/bin:/bin"));
@@ -130,6 +125,18 @@ inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environme
   const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+}
+
+// `[launcher...] POSTVANE_BINARY args` as SpawnProgram starts it. A launcher is an absolute
+// path with its arguments (setpriv, say); the output file is opened before it runs.
+inline pid_t SpawnPostvane(const std::vector<std::string>& args, const Environment& env,
+                           const std::string& outputPath,
+                           const std::vector<std::string>& launcher = {},
+                           const std::string& inputPath = "/dev/null") {
+  std::vector<std::string> argStrings = launcher;
+  argStrings.push_back(POSTVANE_BINARY);
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  return SpawnProgram(std::move(argStrings), env, outputPath, inputPath);
 }
 
 // The exit code of a ThreadSanitizer build's program that found a data race or a lock-order

@@ -46,7 +46,8 @@ class FakeSpooler : public ControlledSpooler {
   std::string StatusText() const override { return paused ? "Paused" : "Next Run at 12:00:03"; }
   SpoolerSettings Settings() const override {
     SpoolerSettings settings;
-    settings.SpoolFilePattern = "/var/spool/pv/*.eml";
+    settings.SpoolFilePattern = "/var/spool/pv/*.mail";
+    settings.DefaultExtension = "mail";
     return settings;
   }
   std::string QueueAnswer(std::string_view verb, const std::string& name) override {
@@ -76,6 +77,7 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
       {"SPOOLNOW", kOther, kRoot, true, true, "PAUSED", Calls{"SpoolNow"}},
       {"STATUS", kOther, kOwn, false, true, waiting, Calls{}},
       {"STATUS", kUnknownPeer, kOwn, true, true, "Paused; spool directory /var/spool/pv/", Calls{}},
+      {"SPOOLDIR", kOther, kOwn, true, true, "/var/spool/pv/\tmail", Calls{}},
       {"PAUSE", kOwn, kOwn, false, true, "OK", Calls{"PauseService"}},
       {"PAUSE", kRoot, kOwn, false, true, "OK", Calls{"PauseService"}},
       {"PAUSE", kOther, kOwn, false, true, "DENIED", Calls{}},

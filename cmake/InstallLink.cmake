@@ -1,0 +1,27 @@
+# postvane_install_link(LINK TARGET): at install time, a symbolic link LINK (an absolute
+# path, DESTDIR prepended) to TARGET, but only where LINK does not exist yet or is already one
+# of ours (a link to a program named postvane or postvane-spool). Another mailer's sendmail
+# or mailq is never replaced; a message says what was done either way.
+function(postvane_install_link link target)
+  set(path "$ENV{DESTDIR}${link}")
+  if(IS_SYMLINK "${path}")
+    file(READ_SYMLINK "${path}" current)
+    get_filename_component(current_name "${current}" NAME)
+    if(NOT current_name MATCHES "^postvane(-spool)?$")
+      message(STATUS "Not linked: ${path} belongs to another program (-> ${current})")
+      return()
+    endif()
+    if(current STREQUAL target)
+      message(STATUS "Up-to-date: ${path} -> ${target}")
+      return()
+    endif()
+    file(REMOVE "${path}")
+  elseif(EXISTS "${path}")
+    message(STATUS "Not linked: ${path} exists and is not ours; it is left as it is")
+    return()
+  endif()
+  get_filename_component(directory "${path}" DIRECTORY)
+  file(MAKE_DIRECTORY "${directory}")
+  file(CREATE_LINK "${target}" "${path}" SYMBOLIC)
+  message(STATUS "Installing: ${path} -> ${target}")
+endfunction()
