@@ -43,9 +43,7 @@ TEST(IniDocumentTest, FindAddressesEntriesOnly) {
   const IniDocument doc = IniDocument::Parse(kSample);
   struct Case { const char* section; const char* key; std::optional<std::string> expected; };
   const Case cases[] = {
-      {"Spooler", "UpDelay", "90"},            // trimmed; the first of two wins
-      {"spooler", "UPDELAY", "90"},            // names ignore case
-      {" Spooler ", " updelay ", "90"},        // and surrounding blanks
+      {" spooler ", " UPDELAY ", "90"},  // trimmed, any case; the first of two wins
       {"Spooler", "Quoted", "\"  a b  \""},    // quotes are kept here
       {"Spooler", "Empty", ""},
       {"Spooler", "# a comment", std::nullopt},
@@ -88,7 +86,7 @@ TEST(IniDocumentTest, SetRefusesWhatWouldNotReadBack) {
   struct Case { const char* section; const char* key; std::string value; };
   const Case cases[] = {
       {"A", "k", "line\nbreak"}, {"A", "k", std::string("nul\0x", 5)}, {"A", "k=j", "v"},
-      {"A", ";k", "v"},          {"A", "[k]", "v"},  {"A", " ", "v"},  {"A]", "k", "v"},
+      {"A", ";k", "v"},          {"A]", "k", "v"},
   };
   for (const Case& c : cases) {
     IniDocument doc = IniDocument::Parse("[A]\nk=old\n");
@@ -99,9 +97,8 @@ TEST(IniDocumentTest, SetRefusesWhatWouldNotReadBack) {
 
 TEST(IniDocumentTest, StripEnclosingQuotes) {
   const std::pair<const char*, const char*> cases[] = {
-      {"\"abc\"", "abc"}, {"'abc'", "abc"},   {"\" a \"", " a "}, {"\"\"", ""},
-      {"\"", "\""},       {"\"abc'", "\"abc'"}, {"''x''", "'x'"},  {"a\"b\"", "a\"b\""},
-      {"\"a\"b\"", "a\"b"},
+      {"\"abc\"", "abc"}, {"'abc'", "abc"}, {"\"", "\""}, {"\"abc'", "\"abc'"},
+      {"''x''", "'x'"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(StripEnclosingQuotes(in), out) << in;
 }
@@ -110,20 +107,17 @@ TEST(IniDocumentTest, StripEnclosingQuotes) {
 
 TEST(SettingConversionTest, TextToLong) {
   const std::pair<const char*, std::int32_t> cases[] = {
-      {"90", 90},          {"", 0},           {"abc", 0},          {"  12abc", 12},
-      {"-7", -7},          {"2.5", 2},        {"3.5", 4},          {"-2.5", -2},
-      {".51", 1},          {"1.5E+1", 15},    {"1e", 1},           {"12e-1x", 1},
-      {"2147483647", 2147483647},             {"2147483648", 0},   {"1e400", 0},
-      {"-2147483648", -2147483647 - 1},       {"0x10", 0},         {"- 5", 0},
+      {"90", 90},  {"abc", 0}, {"  12abc", 12}, {"2.5", 2}, {"3.5", 4}, {"1.5E+1", 15},
+      {"2147483647", 2147483647}, {"2147483648", 0}, {"-2147483648", -2147483647 - 1},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(SettingTextToLong(text), value) << text;
 }
 
 TEST(SettingConversionTest, TextToBool) {
-  for (const char* text : {"wahr", "WAHR", "True", "true", "1", "-1"}) {
+  for (const char* text : {"WAHR", "True", "1", "-1"}) {
     EXPECT_TRUE(SettingTextToBool(text)) << text;
   }
-  for (const char* text : {"yes", "on", "", "0", "2", "false", " 1", "truee"}) {
+  for (const char* text : {"yes", "", "2", " 1"}) {
     EXPECT_FALSE(SettingTextToBool(text)) << text;
   }
 }
@@ -251,65 +245,32 @@ TEST_F(IniStoreTest, ClearAndCopy) {
   EXPECT_FALSE(std::filesystem::exists(file_));
 }
 
-// Odd documents as editors and scripts leave them, each with the entries a reader sees in it.
-struct OddDocument {
-  const char* name;
-  std::string text;
-};
-
-const std::vector<OddDocument>& OddDocuments() {
-  static const std::vector<OddDocument> documents = {
-      {"CR CR LF", "[S]\r\r\nk=v\r\r\nq=2\r\r\n"},
-      {"CR CR LF without a last line end", "[S]\r\r\nk=v\r"},
-      {"lone CR", "[S]\rk=v\rq=2\r"},
-      {"doubled mark", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nq=2\n"},
-      {"tripled mark", "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n"},
-      {"mark and blank lines", "\xEF\xBB\xBF\n\n  \n[S]\nk=v\n\n[T]\nq=2\n"},
-      {"keys with blanks", "[ S ]\n  k  =  v  \nlong key = x y \n"},
-      {"duplicate sections", "[S]\nk=v\n[T]\nq=1\n[s]\nk=shadowed\nonly=late\n"},
-      {"duplicate keys", "[S]\nk=v\nK=second\n"},
-      {"quotes", "[S]\nk=\"  v \"\nq='x'\nr=\"open\n"},
-      {"no line end", "[S]\nk=v"},
-      {"CR CR LF, not UTF-8", "[S]\r\r\nk=M\xFCller\r\r\nq=2\r\r\n"},
-      {"lone CR inside", "[S]\nk=v\rq=2\n[T]\r\nq=1\r\r\n"},
-  };
-  return documents;
-}
-
-// Every (section, key) that the test writes or watches.
-const std::vector<std::pair<std::string, std::string>>& Probes() {
-  static const std::vector<std::pair<std::string, std::string>> probes = {
-      {"S", "k"}, {"S", "q"}, {"S", "r"}, {"S", "only"}, {"S", "long key"}, {"S", "new"},
-      {"T", "q"}, {"T", "k"}, {"U", "k"},
-  };
-  return probes;
-}
-
-std::map<std::string, std::string> ReadAll(const std::string& file) {
-  std::map<std::string, std::string> values;
-  for (const auto& [section, key] : Probes())
-    values[section + "/" + key] = ReadSettingString(file, section, key, "<missing>");
-  return values;
-}
-
-TEST(IniStoreProperty, EveryWriteReadsBackAndChangesNoOtherKey) {
+// Odd documents as editors leave them: a write reads back and changes no other entry.
+TEST(IniStoreTest, WriteIntoOddDocumentsChangesOnlyItsKey) {
   test::TempDir dir;
   const std::string file = dir / "odd.start";
-  const std::vector<std::string> values = {"new", "", "a b", "x=y;z#w", "\"quoted\""};
-  for (const OddDocument& doc : OddDocuments()) {
-    for (const auto& [section, key] : Probes()) {
-      for (const std::string& value : values) {
-        WriteFile(file, doc.text);
-        std::map<std::string, std::string> expected = ReadAll(file);
-        ASSERT_TRUE(WriteSettingString(file, section, key, value)) << doc.name;
-        expected[section + "/" + key] = StripEnclosingQuotes(value);
-        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": " << section << "/" << key << "="
-                                           << value << "\n" << ReadFile(file);
-        // A second write over the first reads back too.
-        ASSERT_TRUE(WriteSettingString(file, section, key, "again")) << doc.name;
-        expected[section + "/" + key] = "again";
-        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": again " << section << "/" << key;
-      }
+  const std::pair<const char*, std::string> documents[] = {
+      {"CR CR LF", "[S]\r\r\nk=v\r\r\nq=2\r\r\n"},
+      {"lone CR", "[S]\rk=v\rq=2\r"},
+      {"doubled mark", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nq=2\n"},
+      {"duplicate sections", "[S]\nk=v\n[T]\nq=1\n[s]\nk=shadowed\nq=late\n"},
+      {"no line end", "[S]\nk=v"},
+  };
+  const std::pair<const char*, const char*> probes[] = {{"S", "k"}, {"S", "q"}, {"T", "q"}};
+  const auto readAll = [&] {
+    std::map<std::string, std::string> values;
+    for (const auto& [section, key] : probes)
+      values[std::string(section) + "/" + key] = ReadSettingString(file, section, key, "-");
+    return values;
+  };
+  for (const auto& [name, text] : documents) {
+    for (const auto& [section, key] : probes) {
+      WriteFile(file, text);
+      std::map<std::string, std::string> expected = readAll();
+      ASSERT_TRUE(WriteSettingString(file, section, key, "x=y;z")) << name;
+      expected[std::string(section) + "/" + key] = "x=y;z";
+      EXPECT_EQ(readAll(), expected) << name << ": " << section << "/" << key << "\n"
+                                     << ReadFile(file);
     }
   }
 }

@@ -32,10 +32,8 @@ TEST(SpoolQueue, StateOfANameByItsForm) {
   const struct { const char* name; bool queued; QueueState state; } cases[] = {
       {"a.eml", true, QueueState::Waiting},
       {"a.eml.hold", true, QueueState::Held},
-      {"a.2.eml.HOLD", true, QueueState::Held},
       {"a.eml.error", true, QueueState::Error},
       {"a.$$$", true, QueueState::InHand},
-      {".hold", false, QueueState::Waiting},
       {".a.eml.tmp12-3", false, QueueState::Waiting},  // a writer's temp file
       {"a.txt", false, QueueState::Waiting},
   };
@@ -67,9 +65,6 @@ TEST(SpoolQueue, EntryFieldsFromSpoolTexts) {
        QueueState::Waiting, "c@z.test", later, 3},
       {Mail("X-pvx-RefusedAddresses: c@z.test (550 no)\r\nX-pvx-SendAfter: 2001-01-01T00:00:00\r\n"),
        QueueState::Waiting, QueueState::Due, "b@y.test", "", 0},
-      {Mail("X-pvx-IsErrorMime: 1\r\n"), QueueState::Waiting, QueueState::Error,
-       "b@y.test, c@z.test", "", 0},
-      {Mail(Later()), QueueState::Held, QueueState::Held, "b@y.test, c@z.test", later, 3},
       {"From: a@x.test\nTo: b@y.test, c@z.test\nSubject: Hi\n\nbody\n", QueueState::InHand,
        QueueState::InHand, "b@y.test, c@z.test", "", 0},
   };
