@@ -246,7 +246,7 @@ TEST_F(IniStoreTest, ClearAndCopy) {
 }
 
 // Odd documents as editors leave them: a write reads back and changes no other entry.
-TEST(IniStoreTest, WriteIntoOddDocumentsChangesOnlyItsKey) {
+TEST(IniStoreOddDocuments, AWriteChangesOnlyItsKey) {
   test::TempDir dir;
   const std::string file = dir / "odd.start";
   const std::pair<const char*, std::string> documents[] = {
