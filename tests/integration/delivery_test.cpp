@@ -178,7 +178,6 @@ TEST_F(DeliveryTest, SocksProxyRefusalIsReportedWithTheProxysAnswer) {
 TEST_F(DeliveryTest, RelayWithLoginOverStartTlsAndImplicitTls) {
   const std::vector<std::pair<std::string, RelaySecurityMode>> cases = {
       {rig_.Str("RIG_RELAY_AUTH"), RelaySecurityMode::StartTls},
-      {"submit.test:587", RelaySecurityMode::Auto},
       {rig_.Str("RIG_RELAY_TLS"), RelaySecurityMode::Tls},
   };
   for (const auto& [relay, security] : cases) {

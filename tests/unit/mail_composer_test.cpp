@@ -209,14 +209,5 @@ TEST(MailComposer, AttachmentsMakeAMultipartMessageSpooledByteForByte) {
   EXPECT_FALSE(MailComposer().SpoolToFile(dir / "b.eml", error));
 }
 
-TEST(MailComposerDate, Rfc5322DateWithOffset) {
-  const std::vector<std::tuple<LocalDateTime, int, std::string>> cases = {
-      {LocalDateTime::FromCivil(2024, 5, 17, 14, 30, 5, 900), 120,
-       "Fri, 17 May 2024 14:30:05 +0200"},
-      {LocalDateTime::FromCivil(1899, 12, 29, 23, 59, 59), -90, "Fri, 29 Dec 1899 23:59:59 -0130"},
-  };
-  for (const auto& [when, offset, text] : cases) EXPECT_EQ(FormatMailDate(when, offset), text);
-}
-
 }  // namespace
 }  // namespace pv

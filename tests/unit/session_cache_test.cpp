@@ -182,24 +182,5 @@ TEST(SessionCacheTest, OpeningFailuresAndThePlainRetry) {
   }
 }
 
-TEST(SessionCacheTest, OldestSessionIsQuitPastTheLimit) {
-  Fixture f;
-  for (std::size_t i = 0; i <= SessionCache::kMaxSessions; ++i) {
-    auto server = std::make_shared<FakeServer>();
-    f.network.servers = {server};
-    f.network.connects = 0;
-    f.target.address = "192.0.2." + std::to_string(i + 1);
-    ASSERT_TRUE(RunOnSession(f.cache, "key" + std::to_string(i), f.target,
-                             f.network.connector(),
-                             [](LiveSession&, bool) { return true; }, f.transcript)
-                    .delivered);
-    f.network.servers.push_back(server);  // keeps it alive for the check below
-    if (i == 0) f.now += 1s;
-  }
-  EXPECT_EQ(f.cache.size(), SessionCache::kMaxSessions);
-  EXPECT_FALSE(f.cache.Take("key0"));
-  EXPECT_TRUE(f.cache.Take("key1"));
-}
-
 }  // namespace
 }  // namespace pv

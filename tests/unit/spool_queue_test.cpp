@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <sys/file.h>
 
-#include "engine/spool_engine.h"
 #include "engine/spool_queue.h"
 #include "support/unique_fd.h"
 #include "temp_dir.h"
@@ -192,29 +191,6 @@ TEST_F(SpoolQueueDirectory, RetryNowMakesTheScanTakeTheMail) {
   EXPECT_NE(text.find("X-pvx-Retry: 3\r\n"), std::string::npos) << text;
   EXPECT_TRUE(queue.RetryNow("due.eml", kNow).ok);  // due already: left as it is
   EXPECT_EQ(test::ReadFile(dir / "due.eml"), Mail());
-
-  // The engine's own due check, at a moment before the clock of the retry was read.
-  SpoolerSettings settings;
-  settings.DefaultExtension = "eml";
-  SpoolRunState state;
-  MailTransport transport;
-  class : public ResultReporter {
-    void ReportResult(ResultKind, const std::string&, const std::string&, const std::string&,
-                      std::int32_t, const std::string&, const std::string&) override {}
-  } reporter;
-  SilentNotifier notifier;
-  Names delivered;
-  SpoolEnvironment env{state, transport, reporter, notifier, [&] { return settings; }, nullptr,
-                       "test"};
-  env.now = [] { return kNow; };
-  env.deliver = [&](const std::string& recipients, const std::string&, std::string&,
-                    std::string&, std::string&, const DeliveryContext&) {
-    delivered.push_back(recipients);
-    return true;
-  };
-  SpoolEngine engine(std::move(env));
-  EXPECT_EQ(engine.ScanSpoolDirectory(dir / "*.eml"), 2);  // due.eml and waiting.eml
-  EXPECT_EQ(Files(), (Names{"held.eml.hold", "locked.eml", "set-aside.eml.error", "working.$$$"}));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,37 +17,17 @@ namespace {
 const LocalDateTime kStart = LocalDateTime::FromCivil(2026, 12, 7, 9, 0, 0);
 constexpr int kUpDelay = 60;
 
-// A clock the test sets; read by the controller and by the run's thread.
-class TestClock {
- public:
-  LocalDateTime Now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
-  // Seconds after kStart.
-  void Set(int seconds) {
-    std::lock_guard lock(mutex_);
-    now_ = kStart.AddSeconds(seconds);
-  }
-
- private:
-  mutable std::mutex mutex_;
-  LocalDateTime now_ = kStart;
-};
-
 class RecordingReporter : public ResultReporter {
  public:
   void ReportResult(ResultKind kind, const std::string&, const std::string&, const std::string&,
                     std::int32_t, const std::string& message, const std::string&) override {
-    std::lock_guard lock(mutex);
     reports.push_back((kind == kResultError ? "error: " : "ok: ") + message);
   }
-  std::mutex mutex;
   std::vector<std::string> reports;
 };
 
-// A controller with its engine on an empty spool directory of its own and a clock, network
-// and settings load the test decides.
+// No test here lets a run start: the controller alone reads the clock, the network and the
+// settings the test decides.
 class SpoolerControllerTest : public ::testing::Test {
  protected:
   SpoolerControllerTest() {
@@ -63,10 +42,6 @@ class SpoolerControllerTest : public ::testing::Test {
     return (state.NextRun().Milliseconds() - kStart.Milliseconds()) /
            LocalDateTime::kMillisecondsPerSecond;
   }
-  std::vector<std::string> RunEvents() {
-    std::lock_guard lock(runMutex);
-    return runEvents;
-  }
 
   int argc = 1;
   char name[11] = "unit_tests";
@@ -74,11 +49,10 @@ class SpoolerControllerTest : public ::testing::Test {
   QCoreApplication app{argc, argv};
   test::TempDir dir;
   SpoolerSettings settings;
-  TestClock clock;
+  LocalDateTime now = kStart;
   bool network = true;
   bool settingsLoad = true;
   std::vector<std::pair<SpoolerState, std::string>> shown;
-  std::mutex runMutex;
   std::vector<std::string> runEvents;
 
   SpoolRunState state;
@@ -88,7 +62,7 @@ class SpoolerControllerTest : public ::testing::Test {
   SpoolEngine engine{[this] {
     SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
                          nullptr, "test"};
-    env.now = [this] { return clock.Now(); };
+    env.now = [this] { return now; };
     env.deliver = [](const std::string&, const std::string&, std::string&, std::string&,
                      std::string&, const DeliveryContext&) { return true; };
     return env;
@@ -99,11 +73,7 @@ class SpoolerControllerTest : public ::testing::Test {
          shown.emplace_back(shownState, text);
        },
        [this] { return settingsLoad; }, [this] { return settings; }, [this] { return network; },
-       [this](const std::string& event) {
-         std::lock_guard lock(runMutex);
-         runEvents.push_back(event);
-       },
-       [this] { return clock.Now(); }}};
+       [this](const std::string& event) { runEvents.push_back(event); }, [this] { return now; }}};
 };
 
 struct StateCase {
@@ -171,7 +141,7 @@ TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
       {"start", 70, true, 73, SpoolerState::Waiting},
   };
   for (const LifeStep& step : steps) {
-    clock.Set(step.at);
+    now = kStart.AddSeconds(step.at);
     shown.clear();
     const std::string shownStep = step.operation + " at " + std::to_string(step.at);
     EXPECT_EQ(operations.at(step.operation)(), step.answer) << shownStep;
@@ -187,7 +157,7 @@ TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
     }
   }
   EXPECT_EQ(reporter.reports, std::vector<std::string>{"error: Error while loading settings"});
-  EXPECT_TRUE(RunEvents().empty());
+  EXPECT_TRUE(runEvents.empty());
 }
 
 // While offline every due tick moves the next run on by 3 seconds, from where it was.
@@ -205,7 +175,7 @@ TEST_F(SpoolerControllerTest, OfflineTicksRetryEveryThreeSeconds) {
       {1, 3, false}, {3, 6, true}, {5, 6, false}, {20, 9, true}, {20, 12, true}, {21, 15, true},
   };
   for (const OfflineTick& tick : ticks) {
-    clock.Set(tick.at);
+    now = kStart.AddSeconds(tick.at);
     shown.clear();
     controller.Tick();
     const std::string shownTick = "tick at " + std::to_string(tick.at);
@@ -216,10 +186,10 @@ TEST_F(SpoolerControllerTest, OfflineTicksRetryEveryThreeSeconds) {
     }
   }
   // A spool-now request while offline tests the network at once, then 3 seconds later.
-  clock.Set(50);
+  now = kStart.AddSeconds(50);
   EXPECT_TRUE(controller.SpoolNow());
   EXPECT_EQ(NextRun(), 53);
-  EXPECT_TRUE(RunEvents().empty());
+  EXPECT_TRUE(runEvents.empty());
 }
 
 }  // namespace

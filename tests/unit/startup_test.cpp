@@ -158,20 +158,6 @@ TEST(Startup, NamedSettingsFileIsUsedAndNothingIsRecorded) {
                    .found);
 }
 
-TEST(Registry, TypesAndMissingValues) {
-  test::TempDir dir;
-  const Registry registry({dir / "u.ini", dir / "no/such/dir/m.ini"});
-  EXPECT_FALSE(registry.ReadRegistryString(RegistryRoot::CurrentUser, "K", "v").found);
-  ASSERT_TRUE(registry.WriteRegistryDword(RegistryRoot::CurrentUser, "K", "Types", 7));
-  const RegistryString dword = registry.ReadRegistryString(RegistryRoot::CurrentUser, "k", "types");
-  EXPECT_TRUE(dword.found);
-  EXPECT_EQ(dword.text, "");
-  ::setenv("PV_TEST_ROOT", "/srv", 1);
-  ASSERT_TRUE(registry.WriteRegistryString(RegistryRoot::CurrentUser, "K", "E", "%PV_TEST_ROOT%/x", true));
-  EXPECT_EQ(registry.ReadRegistryString(RegistryRoot::CurrentUser, "K", "E").text, "/srv/x");
-  EXPECT_FALSE(registry.WriteRegistryString(RegistryRoot::CurrentUser, "K", "L", "a\nb", false));
-}
-
 TEST(SystemInfo, PureParsers) {
   EXPECT_EQ(ParseResolvConfServers("# c\nnameserver 10.0.0.1\nnameserver  ::1 # x\n"
                                    "search a.b\nnameserverx 1.1.1.1\n nameserver 9.9.9.9\n"),
