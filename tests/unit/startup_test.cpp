@@ -2,9 +2,7 @@
 
 #include "platform/registry.h"
 #include "platform/system_info.h"
-#include "shell/debug_line.h"
 #include "shell/startup.h"
-#include "support/durable_write.h"
 #include "unit/temp_dir.h"
 
 namespace pv {
@@ -169,20 +167,6 @@ TEST(SystemInfo, PureParsers) {
   EXPECT_EQ(DefaultMailAddressFrom("ann@example.org", "Ann Lee"), "\"Ann Lee\" <ann@example.org>");
   EXPECT_EQ(DefaultMailAddressFrom("Ann <ann@example.org>", "X"), "Ann <ann@example.org>");
   EXPECT_EQ(ListSeparatorFor(","), ";");
-}
-
-TEST(DebugLine, AppendsJoinedPartsAsCrLfLines) {
-  test::TempDir dir;
-  StartupValues values;
-  values.ProgramDirectory = dir.path();
-  InstallStartupValues(values);
-  WriteDebugLine({"Exit"});
-  WriteDebugLine({"a", "1", "b"});
-  WriteDebugLine({});
-  std::string bytes;
-  ASSERT_FALSE(ReadWholeFile(dir / "Postvane_debug.out", bytes));
-  EXPECT_EQ(bytes, "Exit\r\na - 1 - b\r\n\r\n");
-  InstallStartupValues({});
 }
 
 }  // namespace

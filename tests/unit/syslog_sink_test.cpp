@@ -57,20 +57,6 @@ TEST(SyslogSink, DatagramFormat) {
   EXPECT_TRUE(IsValidUtf8(body));
 }
 
-TEST(SyslogSink, WritesOneDatagramPerEntryWithTheDefaultSource) {
-  test::TempDir dir;
-  LogSocket log(dir / "log");
-  SyslogSink sink;
-  std::string source;
-  EXPECT_EQ(sink.WriteEventLogEntry("first\r\nsecond", 4, source), "");
-  EXPECT_EQ(source, "Vesko");
-  const std::string info = log.Receive();
-  EXPECT_TRUE(info.starts_with("<22>")) << info;
-  const std::string tail = " Vesko[" + std::to_string(::getpid()) + "]: first\r\nsecond";
-  EXPECT_TRUE(info.ends_with(tail)) << info;
-  EXPECT_EQ(log.Receive(), "<nothing>");
-}
-
 TEST(SyslogSink, MissingOrFullSocketGivesAnErrorWithoutWaiting) {
   test::TempDir dir;
   SyslogSink sink;
