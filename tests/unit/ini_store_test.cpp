@@ -177,58 +177,6 @@ TEST_F(IniStoreTest, WriteCreatesFileWithPrivateModeAndKeepsExistingMode) {
   EXPECT_EQ(ModeOf(file_), 0640u);
 }
 
-TEST_F(IniStoreTest, DeleteSectionAndListNames) {
-  WriteFile(file_, "k=0\n[A]\nx=1\n[B]\ny=2\n[C]\n[a]\n");
-  std::vector<std::string> names;
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);  // each name once
-  EXPECT_TRUE(DeleteSettingsSection(file_, "a"));  // with its duplicate
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 2);
-  EXPECT_EQ(names, (std::vector<std::string>{"B", "C"}));
-  EXPECT_TRUE(DeleteSettingsSection(dir_ / "missing.start", "A"));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.start"));
-}
-
-TEST_F(IniStoreTest, WholeSectionReadAndWrite) {
-  WriteFile(file_, "[A]\n x = \"1\" \n; note\n\n[B]\ny=2\n");
-  EXPECT_EQ(ReadSettingsSection(file_, "a"), (std::vector<std::string>{"x = \"1\"", "; note"}));
-  EXPECT_TRUE(ReadSettingsSection(file_, "Z").empty());
-  ASSERT_TRUE(WriteSettingsSection(file_, "A", {"n=1", "m=2"}));
-  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
-  EXPECT_FALSE(WriteSettingsSection(file_, "A", {"ok=1", "[evil]"}));
-  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
-}
-
-TEST_F(IniStoreTest, CopyLeavesExactlyTheSourceSections) {
-  const std::string work = dir_ / "pvx.start.tmp";
-  WriteFile(work, "[Spooler]\nUpDelay=90\n; kept\n[Settings]\nDefaultExtension=msg\n"
-                 "[Empty]\n[Extra]\nk=v\n");
-  WriteFile(file_, "[Spooler]\nUpDelay=60\nOld=1\n[Settings]\n[Extra]\n[Gone]\nz=1\n");
-  ASSERT_TRUE(CopySettingsFile(work, file_));
-  EXPECT_EQ(ReadFile(file_), "[Spooler]\nUpDelay=90\n; kept\n\n[Settings]\nDefaultExtension=msg\n"
-                            "\n[Extra]\nk=v\n");
-  std::vector<std::string> names;
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);
-
-  const std::string fresh = dir_ / "fresh.start";
-  ASSERT_TRUE(CopySettingsFile(work, fresh));
-  EXPECT_EQ(ModeOf(fresh), 0600u);
-}
-
-TEST_F(IniStoreTest, ClearAndCopy) {
-  const std::string systemIni = dir_ / "SYSTEM.INI";
-  WriteFile(systemIni, "[boot]\nshell=x\n");
-  EXPECT_FALSE(ClearSettingsFile(systemIni));
-  WriteFile(file_, "[A]\nx=1\n");
-  EXPECT_FALSE(CopySettingsFile(systemIni, file_));
-  EXPECT_FALSE(CopySettingsFile(file_, systemIni));
-  EXPECT_EQ(ReadFile(systemIni), "[boot]\nshell=x\n");
-  EXPECT_FALSE(CopySettingsFile(dir_.path(), file_));  // unreadable source
-  EXPECT_FALSE(WriteSettingString(dir_.path(), "S", "k", "v"));  // exists but is unreadable
-  EXPECT_EQ(ReadFile(file_), "[A]\nx=1\n");
-  EXPECT_TRUE(ClearSettingsFile(file_));
-  EXPECT_FALSE(std::filesystem::exists(file_));
-}
-
 // Odd documents as editors leave them: a write reads back and changes no other entry.
 TEST(IniStoreOddDocuments, AWriteChangesOnlyItsKey) {
   test::TempDir dir;

@@ -24,13 +24,6 @@ TEST(Paths, Separators) {
     EXPECT_EQ(RemoveTrailingSeparator(in), out) << in;
 }
 
-TEST(Paths, Suffixes) {
-  EXPECT_EQ(AppendIfMissing("a.CSV", ".csv"), "a.CSV");
-  EXPECT_EQ(AppendIfMissing("a", ".csv"), "a.csv");
-  EXPECT_EQ(RemoveSuffix("a.EML", ".eml"), "a");
-  EXPECT_EQ(RemovePrefix("Socks=host", "socks="), "host");
-}
-
 struct ExtensionCase {
   std::string path;
   std::string extension;
@@ -50,12 +43,7 @@ TEST(Paths, Extensions) {
   EXPECT_EQ(DirectoryPart("/d/e\\f.txt"), "/d/e\\");
 }
 
-TEST(Paths, RootsAndExistence) {
-  std::string rest;
-  EXPECT_EQ(PathRoot("/var/spool/a.eml", rest), "/");
-  EXPECT_EQ(rest, "var/spool/");
-  EXPECT_EQ(PathRoot("rel/a", rest), "");
-
+TEST(Paths, Existence) {
   test::TempDir dir;
   EXPECT_TRUE(DirectoryExists(dir.path() + "/"));
   EXPECT_FALSE(FileExists(dir.path()));

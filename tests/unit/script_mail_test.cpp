@@ -7,7 +7,6 @@
 
 #include "engine/spool_directory.h"
 #include "engine/spool_file.h"
-#include "support/codepage.h"
 #include "temp_dir.h"
 
 namespace pv {
@@ -23,21 +22,6 @@ struct MailCase {
 TEST(ScriptMailTest, SpoolFilesAsTheEngineReadsThem) {
   const LocalDateTime christmas = LocalDateTime::FromCivil(2026, 12, 24, 18, 30);
   const std::vector<MailCase> cases = {
-      {"8-bit values become encoded words, addresses stay readable",
-       [](ScriptMail& m) { return m.NewTextMail("Grüße", "Jörg <j@a.example>", "b@b.example", "Hällo\n"); },
-       "",
-       [](const SpoolFile& f) {
-         EXPECT_EQ(f.Subject, "Grüße");
-         EXPECT_EQ(f.From, "Jörg <j@a.example>");
-         EXPECT_EQ(f.MimeVersion, "1.0");
-         EXPECT_NE(f.Content.find("Subject: =?utf-8?B?"), std::string::npos);
-         EXPECT_NE(f.Content.find("<j@a.example>"), std::string::npos);
-         EXPECT_TRUE(f.HasDate && f.HasMessageId);
-         // The engine reads code page 1252; the bytes it sends are the body's UTF-8.
-         Bytes body;
-         EncodeCodePage(f.Body(), kCodePage1252, body);
-         EXPECT_NE(body.find("H\xC3\xA4llo\r\n"), std::string::npos);
-       }},
       {"Cc, Bcc, control headers and an extra header",
        [&](ScriptMail& m) {
          m.SetCc("c@c.example");

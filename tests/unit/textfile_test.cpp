@@ -123,18 +123,6 @@ TEST(WriteTextFile, ErrorsAndBackup) {
   EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
 }
 
-TEST(WriteTextFile, SpoolTextRoundTripsEveryByteThroughAnsi1031) {
-  TempDir dir;
-  std::string all;
-  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  Put(dir / "a.eml", all);
-  std::string text, encoding = "ansi-1031";
-  IoError error;
-  ASSERT_TRUE(ReadTextFile(dir / "a.eml", text, error, encoding));
-  ASSERT_TRUE(WriteTextFile(dir / "b.eml", text, false, "", error, encoding));
-  EXPECT_EQ(ReadFile(dir / "b.eml"), all);
-}
-
 TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
   TempDir dir;
   const std::string path = dir / "s.start";
