@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <limits>
+#include <vector>
 
 namespace pv {
 namespace {
@@ -30,13 +31,10 @@ TEST(DateTimeValue, FieldsAndSplitBeforeAndAfterZeroDate) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.Milliseconds());
-    EXPECT_EQ(c.value.Year(), c.y);
-    EXPECT_EQ(c.value.Month(), c.mo);
-    EXPECT_EQ(c.value.Day(), c.d);
-    EXPECT_EQ(c.value.Hour(), c.h);
-    EXPECT_EQ(c.value.Minute(), c.mi);
-    EXPECT_EQ(c.value.Second(), c.s);
-    EXPECT_EQ(c.value.Millisecond(), c.ms);
+    const DT& v = c.value;
+    EXPECT_EQ((std::vector{v.Year(), v.Month(), v.Day(), v.Hour(), v.Minute(), v.Second(),
+                           v.Millisecond()}),
+              (std::vector{c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms}));
     EXPECT_EQ(c.value.DatePart().Milliseconds(), c.date);
     EXPECT_EQ(c.value.TimeOfDayMilliseconds(), c.timeOfDay);
   }

@@ -67,8 +67,6 @@ TEST(SendmailSubmission, EnvelopeAsTheEngineReadsIt) {
        "b@x.test, c@x.test, d@x.test", "d@x.test"},
       {"compared by address", {"J@X.TEST"},
        head + "To: \"Doe, John\" <J@x.test>\n\nbody\n", "", "\"Doe, John\" <J@x.test>", "", ""},
-      {"the local part is exact", {"j@x.test"}, head + "To: J@x.test\n\nbody\n", "", "j@x.test",
-       "J@x.test", ""},
       {"no To: undisclosed, served", {"a@x.test"}, head + "\nbody\n", "", "a@x.test",
        "undisclosed-recipients:;", "a@x.test"},
       {"cron: a bare name at SenderHostName", {"root"}, head + "To: Root <root>\n\nbody\n", "",
@@ -145,8 +143,6 @@ TEST(SendmailSubmission, FixUps) {
        {"-f", "me@x.test", "-F", "Doe, John", "-t"}, "Eve <eve@x.test>", to + "\nb\n",
        {"From: \"Doe, John\" <me@x.test>", "X-pvx-ReturnTo: me@x.test"},
        "\"Doe, John\" <me@x.test>", "(no subject)"},
-      {"From from $EMAIL", {"-t"}, "Eve <eve@x.test>", to + "\nb\n", {"From: Eve <eve@x.test>"},
-       "Eve <eve@x.test>", "(no subject)"},
       {"the mail's From wins, its bare name qualified", {"-t", "-F", "X", "-f", "root"}, "",
        "From: root (Cron Daemon)\n" + to + "\nb\n",
        {"From: root@host.test (Cron Daemon)", "X-pvx-ReturnTo: root@host.test"},
@@ -159,13 +155,6 @@ TEST(SendmailSubmission, FixUps) {
       {"an 8-bit subject is encoded, an empty one replaced", {"-t"}, "",
        to + "Subject: Gr\xC3\xBC\xC3\x9F" "e\n\nb\n", {"Subject: =?utf-8?B?R3LDvMOfZQ==?="}, "",
        "Grüße"},
-      {"code page 1252 bytes are taken as such", {"-t"}, "", to + "Subject: caf\xE9\n\nb\n",
-       {"Subject: =?utf-8?B?Y2Fmw6k=?="}, "", "café"},
-      {"present Date, Message-ID and Mime-Version stay", {"-t"}, "",
-       to + "Subject: s\nDate: Sun, 6 Dec 2026 10:00:00 +0000\nMessage-ID: <1@x.test>\n"
-       "Mime-Version: 1.0\n\nb\n",
-       {"Date: Sun, 6 Dec 2026 10:00:00 +0000", "Message-ID: <1@x.test>", "Mime-Version: 1.0"},
-       "", "s"},
       {"a continuation with a colon is unfolded", {"-t"}, "",
        to + "Subject: meet\n at 10:00\nX-List: a,\n b\n\nb\n",
        {"Subject: meet at 10:00", "X-List: a,\r\n b"}, "", "meet at 10:00"},
@@ -175,8 +164,6 @@ TEST(SendmailSubmission, FixUps) {
        {"X-pvx-SendAfter: 2026-12-24T10:00:00", "X-pvx-ReturnTo: r@x.test"}, "", "s"},
       {"an 8-bit body is labelled", {"-t"}, "", to + "Subject: s\n\nGr\xC3\xBC\xC3\x9F" "e\n",
        {"Content-Type: text/plain; charset=utf-8", "Content-Transfer-Encoding: 8bit"}, "", "s"},
-      {"an 8-bit body that is not UTF-8", {"-t"}, "", to + "Subject: s\n\ncaf\xE9\n",
-       {"Content-Type: text/plain; charset=windows-1252"}, "", "s"},
   };
   for (const FixUpCase& c : cases) {
     SCOPED_TRACE(c.name);
