@@ -277,7 +277,6 @@ TEST(ConnectionTest, SilentAndVanishingPeers) {
       {"silent", silent, false, Action::Read, NetError::Kind::Timeout},
       {"silent TLS handshake", silent, false, Action::StartTls, NetError::Kind::Timeout},
       {"closed", closes, false, Action::Write, NetError::Kind::Closed},
-      {"closed after TLS", tlsThenCloses, true, Action::Read, NetError::Kind::Closed},
       {"closed after TLS", tlsThenCloses, true, Action::Write, NetError::Kind::Closed},
   };
   const auto previous = ::signal(SIGPIPE, SIG_DFL);

@@ -15,22 +15,12 @@ TEST(QueueCommand, JsonStringsAreEscaped) {
   for (const auto& c : cases) EXPECT_EQ(JsonString(c.in), c.out) << c.in;
 }
 
-TEST(QueueCommand, AgesAndTheTable) {
+TEST(QueueCommand, AgesAndTheEmptyTable) {
   const struct { std::int64_t seconds; const char* text; } ages[] = {
       {59, "59s"}, {60, "1m"}, {7500, "2h 05m"}, {190800, "2d 05h"},
   };
   for (const auto& a : ages) EXPECT_EQ(FormatAge(a.seconds), a.text) << a.seconds;
 
-  QueueEntry held;
-  held.name = "a.eml.hold";
-  held.state = QueueState::Held;
-  QueueEntry failed;
-  failed.name = "b.eml";
-  failed.lastError = "S: 550 no";
-  const std::string table = FormatQueueTable({held, failed}, "/s/");
-  EXPECT_NE(table.find("last error: S: 550 no\n"), std::string::npos) << table;
-  EXPECT_EQ(table.find("last error", table.find("a.eml.hold") + 1), table.rfind("last error"));
-  EXPECT_TRUE(table.ends_with("2 mail(s) in /s/ (1 held, 0 in hand)\n")) << table;
   EXPECT_EQ(FormatQueueTable({}, "/s/"), "0 mail(s) in /s/\n");
 }
 

@@ -73,17 +73,6 @@ TEST(ReportResult, SwitchesDecideTheOutputs) {
   }
 }
 
-TEST(ReportResult, BalloonShowsTheMessageLogsGetTheProtocol) {
-  Reporter r;
-  r.settings.WriteSuccessNTEventLog = true;
-  r.log.ReportResult(kResultError, "a@x", "b@y", "subj", 12, "short", "long\r\nprotocol");
-  r.log.ReportResult(kResultSuccess, "a@x", "b@y", "subj", 0, "sent", "");
-  EXPECT_EQ(r.notifier.balloons,
-            (std::vector<Row>{{"3", "Postvane Error", "short"}, {"1", "Postvane Success", "sent"}}));
-  EXPECT_EQ(r.events.entries,
-            (std::vector<Row>{{"long\r\nprotocol", "1", "PVX"}, {"sent", "4", "PVX"}}));
-}
-
 TEST(ReportResult, MissingLogDirectoryMovesTheLogToTheProgramDirectory) {
   for (const bool isService : {false, true}) {
     Reporter r(isService);

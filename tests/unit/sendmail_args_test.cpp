@@ -21,12 +21,8 @@ struct ArgsCase {
 TEST(SendmailArgs, OptionsAsMailProgramsPassThem) {
   using M = SendmailMode;
   const std::vector<ArgsCase> cases = {
-      // Callers as they pass them.
-      {{"-t", "-i"}, "", M::Submit, true, true},                                        // PHP
       {{"-FCronDaemon", "-i", "-B8BITMIME", "-oem", "user"}, "", M::Submit, false, true, "",
        "CronDaemon", {"user"}},                                                         // cron
-      {{"-i", "--", "a@x.test", "-b@y.test"}, "", M::Submit, false, true, "", "",
-       {"a@x.test", "-b@y.test"}},                                                      // mail(1)
       // Values attached or separate; letters grouped as getopt groups them.
       {{"-fme@x.test", "-F", "John Doe", "a@x.test"}, "", M::Submit, false, false, "me@x.test",
        "John Doe", {"a@x.test"}},

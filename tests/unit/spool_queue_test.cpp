@@ -183,15 +183,5 @@ TEST_F(SpoolQueueDirectory, ResolveTakesNamesAndPathsInsideTheSpoolOnly) {
   }
 }
 
-TEST_F(SpoolQueueDirectory, RetryNowMakesTheScanTakeTheMail) {
-  const QueueResult result = queue.RetryNow("waiting.eml", kNow);
-  EXPECT_TRUE(result.ok) << result.text;
-  EXPECT_EQ(StateOf("waiting.eml"), "due");
-  const std::string text = test::ReadFile(dir / "waiting.eml");
-  EXPECT_NE(text.find("X-pvx-Retry: 3\r\n"), std::string::npos) << text;
-  EXPECT_TRUE(queue.RetryNow("due.eml", kNow).ok);  // due already: left as it is
-  EXPECT_EQ(test::ReadFile(dir / "due.eml"), Mail());
-}
-
 }  // namespace
 }  // namespace pv

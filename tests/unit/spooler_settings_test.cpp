@@ -122,14 +122,6 @@ TEST_F(SpoolerSettingsTest, DnsServers) {
   }
 }
 
-TEST_F(SpoolerSettingsTest, ProxyServerDefaultsToSystemSocksProxy) {
-  test::ScopedEnv proxy("ALL_PROXY", "socks5h://u:p@proxy.local:1080");
-  Write("[Settings]\nDefaultSpoolDir=/s/\n");
-  EXPECT_EQ(Load().ProxyServer, "proxy.local:1080");
-  Write("[Settings]\nDefaultSpoolDir=/s/\n[Spooler]\nProxyServer=mine:9050\n");
-  EXPECT_EQ(Load().ProxyServer, "mine:9050");
-}
-
 TEST_F(SpoolerSettingsTest, PasswordsAreDecipheredAndNeverDescribed) {
   const std::string password = "s3cr\xC3\xA9t = \"x\"";
   for (const char* key : {"ProxyPassword", "RelayPassword"}) {

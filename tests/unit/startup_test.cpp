@@ -74,19 +74,6 @@ TEST(Startup, RunModeDecision) {
   }
 }
 
-TEST(Startup, ValuesFromThePlatform) {
-  test::TempDir dir;
-  FakePlatform platform(dir);
-  const StartupValues v = RunStartup("Debug=1 quiet=1", platform);
-  EXPECT_TRUE(v.DebugMode);
-  EXPECT_TRUE(v.QuietMode);
-  EXPECT_EQ(v.CsvSeparator, ";");
-  EXPECT_EQ(v.SystemDNSServers, "10.0.0.1,10.0.0.2");
-
-  platform.dnsAvailable = false;
-  EXPECT_EQ(RunStartup("", platform).SystemDNSServers, "");
-}
-
 struct RecordCase {
   std::string commandLine;
   const char* userRecord;     // nullptr: none

@@ -107,22 +107,6 @@ TEST(WriteTextFile, AppendFollowsTheFilesOwnMark) {
   EXPECT_EQ(ReadFile(dir / "new"), "\xC3\xBC\xC3\xBC");
 }
 
-TEST(WriteTextFile, ErrorsAndBackup) {
-  TempDir dir;
-  IoError error;
-  EXPECT_FALSE(WriteTextFile(dir / "no/such/dir/f.txt", "x", false, "", error, ""));
-  EXPECT_EQ(error.number, kErrPathNotFound);
-
-  Put(dir / "a.txt", "old");
-  EXPECT_FALSE(WriteTextFile(dir / "a.txt", "new", false, "TXT", error, ""));
-  EXPECT_EQ(error.number, kNoError);
-  EXPECT_EQ(ReadFile(dir / "a.txt"), "old");
-
-  ASSERT_TRUE(WriteTextFile(dir / "a.txt", "new", false, "bak", error, ""));
-  EXPECT_EQ(ReadFile(dir / "a.bak"), "old");
-  EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
-}
-
 TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
   TempDir dir;
   const std::string path = dir / "s.start";
