@@ -23,16 +23,12 @@ TEST(CommandLine, CommandsSwitchesAndUsageErrors) {
       {{"--status", "--spool-now"}, Command::Status, ""},  // the first command wins
       {{"--deliver", "a.eml"}, Command::Deliver, "a.eml"},
       {{"--deliver", "service=1"}, Command::Deliver, "service=1"},  // the file is the next argument
-      {{"--foo"}, Command::UsageError, ""},
       {{"-t", "-i"}, Command::UsageError, ""},
       {{"--help", "--bogus"}, Command::UsageError, ""},  // checked before anything runs
       {{"service=1", "--Status"}, Command::UsageError, ""},  // options are exact
       {{"--deliver=a.eml"}, Command::UsageError, ""},
-      {{"--deliver", ""}, Command::UsageError, ""},
-      {{"--status", "--deliver"}, Command::UsageError, ""},
       {{"--check-config"}, Command::CheckConfig, ""},
       {{"--set-password", "relay", "--service"}, Command::SetPassword, "relay"},
-      {{"--set-password", "Relay"}, Command::UsageError, ""},
       {{"--set-password", "secret"}, Command::UsageError, ""},  // never the password itself
   };
   for (const ParseCase& c : cases) {
@@ -97,10 +93,8 @@ TEST(CommandLine, QueueToolsTakeTheirMailsAndModifiers) {
       {{"--delete", "a.eml", "/s/b.eml"}, Command::Delete, {"a.eml", "/s/b.eml"}, false, false, false},
       {{"--release", "a.eml.hold", "--service"}, Command::Release, {"a.eml.hold"}, false, false, true},
       {{"--retry-now", "--all"}, Command::RetryNow, {}, false, true, false},
-      {{"--queue", "--delete", "a.eml"}, Command::Queue, {}, false, false, false},  // first wins
       {{"--queue", "a.eml"}, Command::UsageError, {}, false, false, false},
       {{"--hold", "service=1"}, Command::UsageError, {}, false, false, false},
-      {{"--retry-now", "a.eml", "--all"}, Command::UsageError, {}, false, false, false},
       {{"--delete", "a.eml", "--json"}, Command::UsageError, {}, false, false, false},
       {{"--status", "--service"}, Command::UsageError, {}, false, false, false},
   };

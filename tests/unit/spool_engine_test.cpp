@@ -54,15 +54,6 @@ class RecordingReporter : public ResultReporter {
   Names reports;
 };
 
-class RecordingNotifier : public Notifier {
- public:
-  void ShowBalloon(BalloonIcon, const std::string& title, const std::string& text) override {
-    balloons.push_back(title + "|" + text);
-  }
-  void ShowCriticalMessage(const std::string&) override {}
-  Names balloons;
-};
-
 // A spool directory of its own and a delivery that answers as told, without a server.
 class SpoolEngineTest : public ::testing::Test {
  protected:
@@ -96,7 +87,6 @@ class SpoolEngineTest : public ::testing::Test {
     std::filesystem::remove_all(dir.path());
     std::filesystem::create_directory(dir.path());
     reporter.reports.clear();
-    notifier.balloons.clear();
     attempts.clear();
     mailTexts.clear();
     returnMails.clear();
@@ -137,7 +127,7 @@ class SpoolEngineTest : public ::testing::Test {
   SpoolRunState state;
   MailTransport transport;
   RecordingReporter reporter;
-  RecordingNotifier notifier;
+  SilentNotifier notifier;
   SpoolerSettings settings;
   LocalDateTime now = kNow;
   bool deliverOk = false;
@@ -327,32 +317,15 @@ TEST_F(SpoolEngineTest, ScanTakesMatchingFilesAndStopsWhenPaused) {
   EXPECT_EQ(List().size(), 4u);
 }
 
-TEST_F(SpoolEngineTest, RunShowsTheDeliveredCount) {
-  struct Row {
-    const char* what;
-    bool deliverOk, busy;
-    Names balloons;
-  };
-  const Row rows[] = {
-      {"delivered", true, false, {"Postvane Success|2 eMail(s) send out."}},
-      {"a run already busy", true, true, {}},
-  };
-  settings.UpDelay = 90;
-  settings.ShowSuccessBallons = true;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    Reset();
-    Put("a.eml", Mail());
-    Put("b.eml", Mail());
-    Put("c.eml", Mail("X-pvx-SendAfter: 2027-01-01\r\n"));
-    deliverOk = row.deliverOk;
-    state.SpoolCycleBusy = row.busy;
-    EXPECT_TRUE(Engine().RunSpoolCycle());
-    EXPECT_EQ(notifier.balloons, row.balloons);
-    EXPECT_EQ(attempts.size(), row.busy ? 0u : 2u);
-    EXPECT_EQ(state.NextRun(), row.busy ? kNow : kNow.AddSeconds(90));
-    EXPECT_EQ(state.SpoolCycleBusy, row.busy);
-  }
+// The next run after a whole run: service_test.cpp. A run already busy starts no second one.
+TEST_F(SpoolEngineTest, ARunWhileOneIsBusyTouchesNothing) {
+  deliverOk = true;
+  Put("a.eml", Mail());
+  state.SpoolCycleBusy = true;
+  EXPECT_TRUE(Engine().RunSpoolCycle());
+  EXPECT_TRUE(attempts.empty());
+  EXPECT_EQ(state.NextRun(), kNow);
+  EXPECT_EQ(List(), Names{"a.eml"});
 }
 
 TEST_F(SpoolEngineTest, RecoverGivesBackWhatNobodyHolds) {

@@ -42,9 +42,6 @@ TEST(ReadTextFile, DecodesByMarkOrByName) {
       {"empty name reads 1252", "Gr\xFC\xDF" "e", "", "Grüße", ""},
       {"utf16le skips its mark", std::string("\xFF\xFE" "a\0b\0", 6), "x", "ab", "utf16le"},
       {"utf8 without a mark loses three bytes", "abcdef", "utf8", "def", "utf8"},
-      {"utf32le falls to one character per byte", std::string("\xFF\xFE\0\0", 4), "",
-       std::string("\u00FF\u00FE\0\0", 6), "utf32le"},
-      {"code page number", "\xCF", "1251", "П", "1251"},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -83,7 +80,6 @@ TEST(WriteTextFile, NewFilesCarryTheirMark) {
       {"utf8", "ü", "\xEF\xBB\xBF\xC3\xBC"},
       {"utf8", "", "\xEF\xBB\xBF"},  // the mark alone still tells the encoding
       {"utf16", "a", std::string("\xFF\xFE" "a\0", 4)},
-      {"binary", "a", std::string("a\0", 2)},
       {"", "ü", "\xC3\xBC"},  // the system code page of a UTF-8 locale
   };
   TempDir dir;
