@@ -5,7 +5,6 @@
 
 #include "support/paths.h"
 #include "support/wait.h"
-#include "unit/temp_dir.h"
 
 namespace pv {
 namespace {
@@ -41,14 +40,6 @@ TEST(Paths, Extensions) {
   EXPECT_EQ(ExtensionOf("/d/f.tar.gz"), "gz");
   EXPECT_EQ(FileNamePart("/d/e\\f.txt"), "f.txt");
   EXPECT_EQ(DirectoryPart("/d/e\\f.txt"), "/d/e\\");
-}
-
-TEST(Paths, Existence) {
-  test::TempDir dir;
-  EXPECT_TRUE(DirectoryExists(dir.path() + "/"));
-  EXPECT_FALSE(FileExists(dir.path()));
-  EXPECT_TRUE(MakeDirectories(dir / "a/b/c"));
-  EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
 }
 
 TEST(Paths, ExpandEnvironment) {

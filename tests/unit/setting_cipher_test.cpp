@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/ini_store.h"
 #include "support/base64.h"
-#include "unit/temp_dir.h"
 
 namespace pv {
 namespace {
@@ -29,26 +27,7 @@ TEST(SettingCipherTest, EmptyValueAndBadText) {
   EXPECT_NE(EncipherSetting("secret", "key-a"), EncipherSetting("secret", "key-b"));
 }
 
-TEST(SettingCipherTest, ThroughTheSettingsFile) {
-  test::TempDir dir;
-  const std::string file = dir / "pvx.start";
-  const std::string passwords[] = {"  \"quoted\"  ", "a=b;c", ""};
-  for (const std::string& password : passwords) {
-    ASSERT_TRUE(INIWriteUnicodeStringCrypted(file, "Spooler", "ProxyPassword", password,
-                                             kProxyPasswordCipherKey));
-    EXPECT_EQ(INIReadUnicodeStringCrypted(file, "spooler", "proxypassword", "dflt",
-                                          kProxyPasswordCipherKey),
-              password);
-  }
-  EXPECT_EQ(ReadSettingString(file, "Spooler", "ProxyPassword", "x"), "");  // the last, empty one
-  EXPECT_EQ(INIReadUnicodeStringCrypted(file, "Spooler", "Missing", "dflt",
-                                        kProxyPasswordCipherKey),
-            "dflt");
-  ASSERT_TRUE(WriteSettingString(file, "Spooler", "Plain", "in clear!"));
-  EXPECT_EQ(INIReadUnicodeStringCrypted(file, "Spooler", "Plain", "dflt",
-                                        kProxyPasswordCipherKey),
-            "dflt");
-}
+// Through the settings file: spooler_settings_test.cpp and settings_commands_test.cpp.
 
 }  // namespace
 }  // namespace pv

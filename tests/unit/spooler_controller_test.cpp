@@ -76,35 +76,7 @@ class SpoolerControllerTest : public ::testing::Test {
        [this](const std::string& event) { runEvents.push_back(event); }, [this] { return now; }}};
 };
 
-struct StateCase {
-  bool onlyIfOnline, network, runBusy, paused;
-  SpoolerState state;
-  std::string text;
-};
-
-TEST_F(SpoolerControllerTest, FourStatesFirstMatchWins) {
-  state.SetNextRun(kStart.AddSeconds(90));
-  const std::string waiting = "Next Run at " + FormatGeneralDate(kStart.AddSeconds(90));
-  const std::vector<StateCase> cases = {
-      {false, false, false, false, SpoolerState::Waiting, waiting},  // the network is not asked
-      {true, false, true, true, SpoolerState::Offline, "Not connected to the internet"},
-      {false, false, true, true, SpoolerState::Spooling, "Spooling eMail"},
-      {false, true, false, true, SpoolerState::Paused, "Paused"},
-  };
-  for (const StateCase& c : cases) {
-    settings.OnlyIfOnline = c.onlyIfOnline;
-    network = c.network;
-    state.SpoolCycleBusy = c.runBusy;
-    state.Paused = c.paused;
-    const std::string shownCase = std::to_string(c.onlyIfOnline) + std::to_string(c.network) +
-                                  std::to_string(c.runBusy) + std::to_string(c.paused);
-    EXPECT_EQ(controller.CurrentState(), c.state) << shownCase;
-    EXPECT_EQ(controller.IsOnline(), c.state != SpoolerState::Offline) << shownCase;
-    EXPECT_EQ(controller.StatusText(), c.text) << shownCase;
-  }
-  state.SpoolCycleBusy = false;
-}
-
+// "Spooling eMail" while a run is busy: service_test.cpp.
 // One operation at a time (seconds after kStart), what it answers, where it leaves the next
 // run and which state it shows.
 struct LifeStep {

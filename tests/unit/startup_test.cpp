@@ -126,23 +126,6 @@ TEST(Startup, EachRunModeKeepsToItsOwnRecordOfTheSettingsFile) {
   }
 }
 
-TEST(Startup, NamedSettingsFileIsUsedAndNothingIsRecorded) {
-  test::TempDir dir;
-  FakePlatform platform(dir);
-  platform.settingsOverride = dir / "env.start";
-  for (const char* line : {"", "service=1"}) {
-    const StartupValues v = RunStartup(line, platform);
-    EXPECT_EQ(v.SettingsFile, dir / "env.start");
-    EXPECT_EQ(v.SettingsWorkingCopy, dir / "env.start.tmp");
-  }
-  EXPECT_FALSE(platform.registry()
-                   .ReadRegistryString(RegistryRoot::CurrentUser, kSpoolerKey, kStartFilenameValue)
-                   .found);
-  EXPECT_FALSE(platform.registry()
-                   .ReadRegistryString(RegistryRoot::LocalMachine, kEventLogKey, kStartFilenameValue)
-                   .found);
-}
-
 TEST(SystemInfo, PureParsers) {
   EXPECT_EQ(ParseResolvConfServers("# c\nnameserver 10.0.0.1\nnameserver  ::1 # x\n"
                                    "search a.b\nnameserverx 1.1.1.1\n nameserver 9.9.9.9\n"),

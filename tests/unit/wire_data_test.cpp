@@ -129,8 +129,6 @@ TEST(WireData, EightBitTextPartsBecomeQuotedPrintable) {
       {"8bit replaced, its folded line too",
        "Subject: x\r\nContent-Transfer-Encoding:\r\n 8bit\r\nX-After: 1", umlauts,
        "Subject: x\r\nX-After: 1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + qp},
-      {"a 7-bit mail stays as it is", "Subject: x", "plain\r\n.dot\r\n",
-       "Subject: x\r\n\r\nplain\r\n.dot\r\n"},
       {"multipart, nested, by boundary",
        "Content-Type: multipart/mixed; boundary=\"out er\"",
        "preamble\r\n--out er\r\n" + part8 + "--out er\r\n"
