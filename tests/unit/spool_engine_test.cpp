@@ -69,9 +69,8 @@ class SpoolEngineTest : public ::testing::Test {
     env.now = [this] { return now; };
     env.deliver = [this](const std::string& recipients, const std::string& mailText,
                          std::string& protocol, std::string& served, std::string& refused,
-                         const DeliveryContext& context) {
+                         const DeliveryContext&) {
       attempts.push_back(recipients);
-      returnMails.push_back(context.returnMail);
       mailTexts.push_back(mailText);
       protocol = kProtocol;
       served = serve;
@@ -89,7 +88,6 @@ class SpoolEngineTest : public ::testing::Test {
     reporter.reports.clear();
     attempts.clear();
     mailTexts.clear();
-    returnMails.clear();
   }
   void Put(const std::string& name, const std::string& text) { test::WriteFile(dir / name, text); }
   std::string Get(const std::string& name) const { return test::ReadFile(dir / name); }
@@ -135,7 +133,6 @@ class SpoolEngineTest : public ::testing::Test {
   std::function<void()> duringDelivery;
   Names attempts;
   Names mailTexts;
-  std::vector<bool> returnMails;  // what each delivery was told of the mail
 };
 
 TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
@@ -169,23 +166,7 @@ TEST_F(SpoolEngineTest, WhereOneFileEndsUp) {
   EXPECT_EQ(Get("a.$$$"), "another mail");
 }
 
-// The delivery learns from the spool file whether the mail is a return mail (the transport then
-// sends it with the null reverse path); the last header of several decides, "0" is false.
-TEST_F(SpoolEngineTest, TheDeliveryIsToldOfAReturnMail) {
-  const std::vector<std::pair<std::string, bool>> rows = {
-      {"", false},
-      {"X-pvx-IsReturnMail: 1\r\n", true},
-      {"X-pvx-IsReturnMail: 1\r\nX-pvx-IsReturnMail: 0\r\n", false},
-  };
-  deliverOk = true;
-  for (const auto& [headers, returnMail] : rows) {
-    Reset();
-    Put("a.eml", Mail(headers));
-    EXPECT_TRUE(Process("a.eml")) << headers;
-    EXPECT_EQ(returnMails, std::vector<bool>{returnMail}) << headers;
-  }
-}
-
+// A return mail goes out with the null reverse path: service_test.cpp.
 // A failed attempt rewrites the control headers after the others and keeps every other byte.
 TEST_F(SpoolEngineTest, RewriteKeepsTheBytesOfTheFile) {
   const std::string headers =
