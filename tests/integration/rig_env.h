@@ -71,15 +71,13 @@ class RigEnv {
     const auto it = values_.find(key);
     return it == values_.end() ? std::string() : it->second;
   }
-  // 0 when missing or not a number.
-  int Int(const std::string& key) const { return std::atoi(Str(key).c_str()); }
   // RIG_SINK_UP=1 and the like.
   bool Flag(const std::string& key) const { return Str(key) == "1"; }
-  // "127.0.0.7:587" -> {127.0.0.7, 587}; a bare address gets default_port.
-  Endpoint Address(const std::string& key, int default_port = 0) const {
+  // "127.0.0.7:587" -> {127.0.0.7, 587}.
+  Endpoint Address(const std::string& key) const {
     const std::string value = Str(key);
     const auto colon = value.rfind(':');
-    if (colon == std::string::npos) return {value, default_port};
+    if (colon == std::string::npos) return {value, 0};
     return {value.substr(0, colon), std::atoi(value.c_str() + colon + 1)};
   }
 
@@ -95,7 +93,6 @@ struct ReceivedMail {
 
   std::string Str(const char* key) const { return meta.value(key).toString().toStdString(); }
   bool Bool(const char* key) const { return meta.value(key).toBool(); }
-  bool IsNull(const char* key) const { return meta.value(key).isNull(); }
   int Int(const char* key) const { return meta.value(key).toInt(); }
   // rcpt_tos, mail_options.
   std::vector<std::string> Strings(const char* key) const {
@@ -124,20 +121,6 @@ inline std::vector<ReceivedMail> ListMails(const std::string& maildir) {
         ReceivedMail{id, ReadWholeFile(base + ".eml"), QJsonDocument::fromJson(json).object()});
   }
   return mails;
-}
-
-// Waits until maildir holds at least `count` messages, at most `timeout`; returns what is there.
-// The rig keeps its maildirs for the whole ctest run, so count from ListMails(maildir).size()
-// taken before sending, or look for a marker of your own with WaitForMail.
-inline std::vector<ReceivedMail> WaitForMails(
-    const std::string& maildir, std::size_t count,
-    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto mails = ListMails(maildir);
-    if (mails.size() >= count || std::chrono::steady_clock::now() >= deadline) return mails;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
 }
 
 // Waits for the first message that `match` accepts (a unique Subject or Message-ID in the data,

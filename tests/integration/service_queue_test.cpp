@@ -1,6 +1,6 @@
 // The queue tools against the real `postvane service=1`: a mail deferred by the rig's server
-// is listed with its attempt and the server's reply, held and released unchanged, and sent at
-// once by --retry-now although its next attempt is an hour away. Then the same tools through
+// is listed with its attempt and the server's reply, and sent at once by --retry-now although
+// its next attempt is an hour away. Then the same tools through
 // the service's control channel, as a member of the group postvane uses them.
 #include "service_fixture.h"
 
@@ -23,13 +23,6 @@ TEST_F(ServiceQueueTest, RetryNowSendsADeferredMailAtOnce) {
   for (const char* field : {"\"file\": \"later.eml\"", "\"state\": \"waiting\"", "\"attempts\": 1",
                             "\"last_error\": \"S: 451 4.2.1"})
     EXPECT_NE(listed.output.find(field), std::string::npos) << field << "\n" << listed.output;
-
-  const std::string rescheduled = SpoolText("later.eml");
-  EXPECT_EQ(test::RunPostvane({"--hold", "later.eml"}, Env(), dir_).exitCode, 0);
-  EXPECT_EQ(SpoolNames(), std::vector<std::string>{"later.eml.hold"});
-  EXPECT_EQ(test::RunPostvane({"--retry-now", "later.eml.hold"}, Env(), dir_).exitCode, 1);
-  EXPECT_EQ(test::RunPostvane({"--release", spoolDir_ + "/later.eml.hold"}, Env(), dir_).exitCode, 0);
-  EXPECT_EQ(SpoolText("later.eml"), rescheduled);
 
   const test::CommandResult retried = test::RunPostvane({"--retry-now", "--all"}, Env(), dir_);
   EXPECT_EQ(retried.exitCode, 0) << retried.output;
@@ -79,9 +72,6 @@ TEST_F(ServiceQueueTest, ToolsWorkThroughTheService) {
        {"gone.eml", "held.eml", "retried.eml"}},
       {{"--delete", "gone.eml", "missing.eml"}, 1,
        "'gone.eml' deleted\npostvane: 'missing.eml' is not in the spool directory\n",
-       {"held.eml", "retried.eml"}},
-      {{"--delete", "/etc/passwd"}, 1,
-       "postvane: '/etc/passwd' is not in the spool directory " + spoolDir_ + "/\n",
        {"held.eml", "retried.eml"}},
   };
   for (const auto& step : steps) {

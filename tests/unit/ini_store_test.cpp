@@ -43,9 +43,7 @@ TEST(IniDocumentTest, FindAddressesEntriesOnly) {
   const IniDocument doc = IniDocument::Parse(kSample);
   struct Case { const char* section; const char* key; std::optional<std::string> expected; };
   const Case cases[] = {
-      {"Spooler", "UpDelay", "90"},            // trimmed; the first of two wins
-      {"spooler", "UPDELAY", "90"},            // names ignore case
-      {" Spooler ", " updelay ", "90"},        // and surrounding blanks
+      {" spooler ", " UPDELAY ", "90"},  // trimmed, any case; the first of two wins
       {"Spooler", "Quoted", "\"  a b  \""},    // quotes are kept here
       {"Spooler", "Empty", ""},
       {"Spooler", "# a comment", std::nullopt},
@@ -88,7 +86,7 @@ TEST(IniDocumentTest, SetRefusesWhatWouldNotReadBack) {
   struct Case { const char* section; const char* key; std::string value; };
   const Case cases[] = {
       {"A", "k", "line\nbreak"}, {"A", "k", std::string("nul\0x", 5)}, {"A", "k=j", "v"},
-      {"A", ";k", "v"},          {"A", "[k]", "v"},  {"A", " ", "v"},  {"A]", "k", "v"},
+      {"A", ";k", "v"},          {"A]", "k", "v"},
   };
   for (const Case& c : cases) {
     IniDocument doc = IniDocument::Parse("[A]\nk=old\n");
@@ -99,9 +97,8 @@ TEST(IniDocumentTest, SetRefusesWhatWouldNotReadBack) {
 
 TEST(IniDocumentTest, StripEnclosingQuotes) {
   const std::pair<const char*, const char*> cases[] = {
-      {"\"abc\"", "abc"}, {"'abc'", "abc"},   {"\" a \"", " a "}, {"\"\"", ""},
-      {"\"", "\""},       {"\"abc'", "\"abc'"}, {"''x''", "'x'"},  {"a\"b\"", "a\"b\""},
-      {"\"a\"b\"", "a\"b"},
+      {"\"abc\"", "abc"}, {"'abc'", "abc"}, {"\"", "\""}, {"\"abc'", "\"abc'"},
+      {"''x''", "'x'"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(StripEnclosingQuotes(in), out) << in;
 }
@@ -110,20 +107,17 @@ TEST(IniDocumentTest, StripEnclosingQuotes) {
 
 TEST(SettingConversionTest, TextToLong) {
   const std::pair<const char*, std::int32_t> cases[] = {
-      {"90", 90},          {"", 0},           {"abc", 0},          {"  12abc", 12},
-      {"-7", -7},          {"2.5", 2},        {"3.5", 4},          {"-2.5", -2},
-      {".51", 1},          {"1.5E+1", 15},    {"1e", 1},           {"12e-1x", 1},
-      {"2147483647", 2147483647},             {"2147483648", 0},   {"1e400", 0},
-      {"-2147483648", -2147483647 - 1},       {"0x10", 0},         {"- 5", 0},
+      {"90", 90},  {"abc", 0}, {"  12abc", 12}, {"2.5", 2}, {"3.5", 4}, {"1.5E+1", 15},
+      {"2147483647", 2147483647}, {"2147483648", 0}, {"-2147483648", -2147483647 - 1},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(SettingTextToLong(text), value) << text;
 }
 
 TEST(SettingConversionTest, TextToBool) {
-  for (const char* text : {"wahr", "WAHR", "True", "true", "1", "-1"}) {
+  for (const char* text : {"WAHR", "True", "1", "-1"}) {
     EXPECT_TRUE(SettingTextToBool(text)) << text;
   }
-  for (const char* text : {"yes", "on", "", "0", "2", "false", " 1", "truee"}) {
+  for (const char* text : {"yes", "", "2", " 1"}) {
     EXPECT_FALSE(SettingTextToBool(text)) << text;
   }
 }
@@ -149,7 +143,6 @@ TEST_F(IniStoreTest, ReadsAsTheProfileFunctionsDo) {
     EXPECT_EQ(ReadSettingString(file_, "spooler", c.key, "dflt"), c.expected) << c.key;
   }
   EXPECT_EQ(ReadSettingString(dir_ / "none.start", "Spooler", "Name", "dflt"), "dflt");
-  EXPECT_EQ(ReadSettingString(dir_.path(), "Spooler", "Name", "dflt"), "dflt");  // unreadable
 }
 
 TEST_F(IniStoreTest, LongValuesAreCut) {
@@ -167,10 +160,6 @@ TEST_F(IniStoreTest, NumbersAndBooleans) {
   EXPECT_EQ(ReadSettingLong(file_, "S", "missing", -60), -60);
   EXPECT_FALSE(ReadSettingBool(file_, "S", "empty", true));
   EXPECT_TRUE(ReadSettingBool(file_, "S", "missing", true));
-  ASSERT_TRUE(WriteSettingLong(file_, "S", "num", -2147483647 - 1));
-  ASSERT_TRUE(WriteSettingBool(file_, "S", "flag", false));
-  ASSERT_TRUE(WriteSettingBool(file_, "S", "new", true));
-  EXPECT_EQ(ReadFile(file_), "[S]\nempty=\nnum=-2147483648\nflag=0\nnew=1\n");
 }
 
 TEST_F(IniStoreTest, WriteCreatesFileWithPrivateModeAndKeepsExistingMode) {
@@ -184,132 +173,32 @@ TEST_F(IniStoreTest, WriteCreatesFileWithPrivateModeAndKeepsExistingMode) {
   EXPECT_EQ(ModeOf(file_), 0640u);
 }
 
-TEST_F(IniStoreTest, EmptyPathReadsDefaultsAndWritesNothing) {
-  std::vector<std::string> names{"stale"};
-  EXPECT_EQ(ReadSettingString("", "S", "k", "dflt"), "dflt");
-  EXPECT_EQ(ReadSettingLong("", "S", "k", 7), 7);
-  EXPECT_FALSE(WriteSettingString("", "S", "k", "v"));
-  EXPECT_FALSE(DeleteSettingsSection("", "S"));
-  EXPECT_EQ(GetSettingsSectionNames("", names), 0);
-  EXPECT_TRUE(names.empty());
-  EXPECT_FALSE(ClearSettingsFile(""));
-  EXPECT_FALSE(CopySettingsFile("", file_));
-}
-
-TEST_F(IniStoreTest, DeleteSectionAndListNames) {
-  WriteFile(file_, "k=0\n[A]\nx=1\n[B]\ny=2\n[C]\n[a]\n");
-  std::vector<std::string> names;
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);  // each name once
-  EXPECT_TRUE(DeleteSettingsSection(file_, "a"));  // with its duplicate
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 2);
-  EXPECT_EQ(names, (std::vector<std::string>{"B", "C"}));
-  EXPECT_TRUE(DeleteSettingsSection(dir_ / "missing.start", "A"));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.start"));
-}
-
-TEST_F(IniStoreTest, WholeSectionReadAndWrite) {
-  WriteFile(file_, "[A]\n x = \"1\" \n; note\n\n[B]\ny=2\n");
-  EXPECT_EQ(ReadSettingsSection(file_, "a"), (std::vector<std::string>{"x = \"1\"", "; note"}));
-  EXPECT_TRUE(ReadSettingsSection(file_, "Z").empty());
-  ASSERT_TRUE(WriteSettingsSection(file_, "A", {"n=1", "m=2"}));
-  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
-  EXPECT_FALSE(WriteSettingsSection(file_, "A", {"ok=1", "[evil]"}));
-  EXPECT_EQ(ReadFile(file_), "[A]\nn=1\nm=2\n\n[B]\ny=2\n");
-}
-
-TEST_F(IniStoreTest, CopyLeavesExactlyTheSourceSections) {
-  const std::string work = dir_ / "pvx.start.tmp";
-  WriteFile(work, "[Spooler]\nUpDelay=90\n; kept\n[Settings]\nDefaultExtension=msg\n"
-                 "[Empty]\n[Extra]\nk=v\n");
-  WriteFile(file_, "[Spooler]\nUpDelay=60\nOld=1\n[Settings]\n[Extra]\n[Gone]\nz=1\n");
-  ASSERT_TRUE(CopySettingsFile(work, file_));
-  EXPECT_EQ(ReadFile(file_), "[Spooler]\nUpDelay=90\n; kept\n\n[Settings]\nDefaultExtension=msg\n"
-                            "\n[Extra]\nk=v\n");
-  std::vector<std::string> names;
-  EXPECT_EQ(GetSettingsSectionNames(file_, names), 3);
-
-  const std::string fresh = dir_ / "fresh.start";
-  ASSERT_TRUE(CopySettingsFile(work, fresh));
-  EXPECT_EQ(ModeOf(fresh), 0600u);
-}
-
-TEST_F(IniStoreTest, ClearAndCopy) {
-  const std::string systemIni = dir_ / "SYSTEM.INI";
-  WriteFile(systemIni, "[boot]\nshell=x\n");
-  EXPECT_FALSE(ClearSettingsFile(systemIni));
-  EXPECT_FALSE(ClearSettingsFile(dir_ / "missing.start"));
-  WriteFile(file_, "[A]\nx=1\n");
-  EXPECT_FALSE(CopySettingsFile(systemIni, file_));
-  EXPECT_FALSE(CopySettingsFile(file_, systemIni));
-  EXPECT_EQ(ReadFile(systemIni), "[boot]\nshell=x\n");
-  EXPECT_FALSE(CopySettingsFile(dir_ / "missing", file_));
-  EXPECT_FALSE(CopySettingsFile(dir_.path(), file_));  // unreadable source
-  EXPECT_FALSE(WriteSettingString(dir_ / "no/such/dir.start", "S", "k", "v"));
-  EXPECT_FALSE(WriteSettingString(dir_.path(), "S", "k", "v"));  // exists but is unreadable
-  EXPECT_EQ(ReadFile(file_), "[A]\nx=1\n");
-  EXPECT_TRUE(ClearSettingsFile(file_));
-  EXPECT_FALSE(std::filesystem::exists(file_));
-}
-
-// Odd documents as editors and scripts leave them, each with the entries a reader sees in it.
-struct OddDocument {
-  const char* name;
-  std::string text;
-};
-
-const std::vector<OddDocument>& OddDocuments() {
-  static const std::vector<OddDocument> documents = {
-      {"CR CR LF", "[S]\r\r\nk=v\r\r\nq=2\r\r\n"},
-      {"CR CR LF without a last line end", "[S]\r\r\nk=v\r"},
-      {"lone CR", "[S]\rk=v\rq=2\r"},
-      {"doubled mark", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nq=2\n"},
-      {"tripled mark", "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n"},
-      {"mark and blank lines", "\xEF\xBB\xBF\n\n  \n[S]\nk=v\n\n[T]\nq=2\n"},
-      {"keys with blanks", "[ S ]\n  k  =  v  \nlong key = x y \n"},
-      {"duplicate sections", "[S]\nk=v\n[T]\nq=1\n[s]\nk=shadowed\nonly=late\n"},
-      {"duplicate keys", "[S]\nk=v\nK=second\n"},
-      {"quotes", "[S]\nk=\"  v \"\nq='x'\nr=\"open\n"},
-      {"no line end", "[S]\nk=v"},
-      {"CR CR LF, not UTF-8", "[S]\r\r\nk=M\xFCller\r\r\nq=2\r\r\n"},
-      {"lone CR inside", "[S]\nk=v\rq=2\n[T]\r\nq=1\r\r\n"},
-  };
-  return documents;
-}
-
-// Every (section, key) that the test writes or watches.
-const std::vector<std::pair<std::string, std::string>>& Probes() {
-  static const std::vector<std::pair<std::string, std::string>> probes = {
-      {"S", "k"}, {"S", "q"}, {"S", "r"}, {"S", "only"}, {"S", "long key"}, {"S", "new"},
-      {"T", "q"}, {"T", "k"}, {"U", "k"},
-  };
-  return probes;
-}
-
-std::map<std::string, std::string> ReadAll(const std::string& file) {
-  std::map<std::string, std::string> values;
-  for (const auto& [section, key] : Probes())
-    values[section + "/" + key] = ReadSettingString(file, section, key, "<missing>");
-  return values;
-}
-
-TEST(IniStoreProperty, EveryWriteReadsBackAndChangesNoOtherKey) {
+// Odd documents as editors leave them: a write reads back and changes no other entry.
+TEST(IniStoreOddDocuments, AWriteChangesOnlyItsKey) {
   test::TempDir dir;
   const std::string file = dir / "odd.start";
-  const std::vector<std::string> values = {"new", "", "a b", "x=y;z#w", "\"quoted\""};
-  for (const OddDocument& doc : OddDocuments()) {
-    for (const auto& [section, key] : Probes()) {
-      for (const std::string& value : values) {
-        WriteFile(file, doc.text);
-        std::map<std::string, std::string> expected = ReadAll(file);
-        ASSERT_TRUE(WriteSettingString(file, section, key, value)) << doc.name;
-        expected[section + "/" + key] = StripEnclosingQuotes(value);
-        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": " << section << "/" << key << "="
-                                           << value << "\n" << ReadFile(file);
-        // A second write over the first reads back too.
-        ASSERT_TRUE(WriteSettingString(file, section, key, "again")) << doc.name;
-        expected[section + "/" + key] = "again";
-        EXPECT_EQ(ReadAll(file), expected) << doc.name << ": again " << section << "/" << key;
-      }
+  const std::pair<const char*, std::string> documents[] = {
+      {"CR CR LF", "[S]\r\r\nk=v\r\r\nq=2\r\r\n"},
+      {"lone CR", "[S]\rk=v\rq=2\r"},
+      {"doubled mark", "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nq=2\n"},
+      {"duplicate sections", "[S]\nk=v\n[T]\nq=1\n[s]\nk=shadowed\nq=late\n"},
+      {"no line end", "[S]\nk=v"},
+  };
+  const std::pair<const char*, const char*> probes[] = {{"S", "k"}, {"S", "q"}, {"T", "q"}};
+  const auto readAll = [&] {
+    std::map<std::string, std::string> values;
+    for (const auto& [section, key] : probes)
+      values[std::string(section) + "/" + key] = ReadSettingString(file, section, key, "-");
+    return values;
+  };
+  for (const auto& [name, text] : documents) {
+    for (const auto& [section, key] : probes) {
+      WriteFile(file, text);
+      std::map<std::string, std::string> expected = readAll();
+      ASSERT_TRUE(WriteSettingString(file, section, key, "x=y;z")) << name;
+      expected[std::string(section) + "/" + key] = "x=y;z";
+      EXPECT_EQ(readAll(), expected) << name << ": " << section << "/" << key << "\n"
+                                     << ReadFile(file);
     }
   }
 }

@@ -19,14 +19,10 @@ const std::string kV4Header =
 
 TEST(NetworkState, DefaultRouteV4) {
   const std::vector<RouteCase> cases = {
-      {"empty file", "", false},
-      {"header only", kV4Header, false},
       {"default route up", kV4Header + "eth0\t00000000\t0102A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n",
        true},
       {"default route not up",
        kV4Header + "eth0\t00000000\t0102A8C0\t0002\t0\t0\t100\t00000000\t0\t0\t0\n", false},
-      {"only a link route", kV4Header + "eth0\t0002A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
-       false},
       {"default route on lo", kV4Header + "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n",
        false},
       {"default after other routes",
@@ -35,9 +31,6 @@ TEST(NetworkState, DefaultRouteV4) {
        true},
       {"first line is the header, never a route",
        "eth0\t00000000\t0102A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", false},
-      {"short line skipped", kV4Header + "eth0\t00000000\n", false},
-      {"flags not a number", kV4Header + "eth0\t00000000\t0102A8C0\tzz\t0\t0\t100\t0\t0\t0\t0\n",
-       false},
   };
   for (const auto& c : cases) EXPECT_EQ(HasDefaultRouteV4(c.text), c.online) << c.what;
 }
@@ -57,13 +50,10 @@ TEST(NetworkState, DefaultRouteV6) {
       {"default route up", V6Line(any, "00", "00000003", "eth0"), true},
       {"default route not up", V6Line(any, "00", "00000002", "eth0"), false},
       {"reject route for no route", V6Line(any, "00", "00200201", "lo"), false},
-      {"reject route elsewhere", V6Line(any, "00", "00200201", "eth0"), false},
       {"default route on lo", V6Line(any, "00", "00000001", "lo"), false},
-      {"link route only", V6Line(link, "40", "00000001", "eth0"), false},
       {"prefix not 0", V6Line(any, "40", "00000001", "eth0"), false},
       {"default after a link route",
        V6Line(link, "40", "00000001", "eth0") + V6Line(any, "00", "00450003", "eth0"), true},
-      {"short line skipped", any + " 00 " + any + "\n", false},
   };
   for (const auto& c : cases) EXPECT_EQ(HasDefaultRouteV6(c.text), c.online) << c.what;
 }

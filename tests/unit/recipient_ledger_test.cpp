@@ -14,23 +14,18 @@ TEST(RecipientLedger, RecipientsAreComparedByAddress) {
     std::string due;
   };
   const Row rows[] = {
-      {"blanks around items", {"first@p.test, second@p.test,  third@p.test"}, " second@p.test ",
-       "", "first@p.test, third@p.test"},
       {"domain without regard to case", {"a@P.Test, B@p.test"}, "a@p.test, b@p.test", "",
        "B@p.test"},
       {"display names and quotes", {"\"Doe, John\" <j@x.test>, Ann <a@x.test>"}, "j@x.test", "",
        "Ann <a@x.test>"},
       {"folded list", {"a@x.test,\r\n\tb@x.test,\r\n c@x.test"}, "a@x.test, c@x.test", "",
        "b@x.test"},
-      {"folded display name", {"Ann\r\n\t<a@x.test>, b@x.test"}, "b@x.test", "",
-       "Ann <a@x.test>"},
       {"raw items of older files", {"a@x.test,\r\n\t\"Doe, John\" <j@x.test>, c@x.test"},
        "\r\n\t\"Doe, John\" <j@x.test>,a@x.test", "", "c@x.test"},
       {"repetitions among To, Cc, Bcc", {"a@x.test", "A <a@X.TEST>, b@y.test", "b@y.test"}, "",
        "", "a@x.test, b@y.test"},
       {"refused with replies", {"a@x.test, b@y.test, c@z.test"}, "",
        "b@y.test (550 5.1.1 \\(no\\) such, user), c@Z.test (550)", "a@x.test"},
-      {"served and refused", {"a@x.test, b@y.test"}, "a@x.test", "b@y.test (550 no)", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -54,32 +54,21 @@ struct EnvelopeCase {
   std::string hidden;  // an address that must not be in the sent header; "" for none
 };
 
-// The four usual callers (PHP, cron, mail(1), git): sendmail_run_test.cpp.
+// The four usual callers (PHP, cron, mail(1), git): tests/integration/sendmail_callers_test.cpp.
 TEST(SendmailSubmission, EnvelopeAsTheEngineReadsIt) {
   const std::string head = "From: me@x.test\nSubject: s\n";
   const std::vector<EnvelopeCase> cases = {
       {"-t: arguments are added, as hidden copies", {"-t", "d@y.test", "a@x.test"},
        head + "To: a@x.test\n\nbody\n", "", "a@x.test, d@y.test", "", "d@y.test"},
-      {"-t: several To lines are one list", {"-t"},
-       head + "To: a@x.test\nTo: b@x.test\n\nbody\n", "", "a@x.test, b@x.test", "", ""},
       {"-t: only Bcc", {"-t"}, head + "Bcc: c@x.test\n\nbody\n", "", "c@x.test",
-       "undisclosed-recipients:;", "c@x.test"},
-      {"-t: an empty group is no one", {"-t"},
-       head + "To: undisclosed-recipients:;\nBcc: c@x.test\n\nbody\n", "", "c@x.test",
        "undisclosed-recipients:;", "c@x.test"},
       {"arguments pick from the header", {"-i", "--", "a@x.test"},
        head + "To: a@x.test, b@x.test\nCc: c@x.test\nBcc: d@x.test\n\nbody\n", "", "a@x.test",
        "b@x.test, c@x.test, d@x.test", "d@x.test"},
       {"compared by address", {"J@X.TEST"},
        head + "To: \"Doe, John\" <J@x.test>\n\nbody\n", "", "\"Doe, John\" <J@x.test>", "", ""},
-      {"the local part is exact", {"j@x.test"}, head + "To: J@x.test\n\nbody\n", "", "j@x.test",
-       "J@x.test", ""},
       {"no To: undisclosed, served", {"a@x.test"}, head + "\nbody\n", "", "a@x.test",
        "undisclosed-recipients:;", "a@x.test"},
-      {"an argument list", {"a@x.test, B <b@x.test>"}, head + "To: a@x.test\n\nbody\n", "",
-       "a@x.test, B <b@x.test>", "", "b@x.test"},
-      {"cron: LocalRecipientsTo names several", {"root"}, head + "To: root\n\nbody\n",
-       "a@x.test, b@x.test", "a@x.test, b@x.test", "", ""},
       {"cron: a bare name at SenderHostName", {"root"}, head + "To: Root <root>\n\nbody\n", "",
        "Root <root@host.test>", "", ""},
       {"an invalid header item is skipped", {"a@x.test"}, head + "To: a@x.test, bad@\n\nbody\n",
@@ -113,8 +102,6 @@ TEST(SendmailSubmission, EnvelopeErrors) {
   const std::vector<EnvelopeErrorCase> cases = {
       {{}, "To: a@x.test\n\nb\n", "no recipients: name them as arguments, or use -t", true},
       {{"-t"}, "Subject: s\n\nb\n", "no recipients: the header names none", false},
-      {{"-t"}, "To: undisclosed-recipients:;\n\nb\n", "no recipients: the header names none",
-       false},
       {{"a@"}, "To: a@x.test\n\nb\n", "recipient \"a@\": invalid address: empty domain", true},
       {{"-t"}, "To: a@x.test, x@\n\nb\n", "recipient \"x@\" in the header: invalid address",
        false},
@@ -156,19 +143,10 @@ TEST(SendmailSubmission, FixUps) {
        {"-f", "me@x.test", "-F", "Doe, John", "-t"}, "Eve <eve@x.test>", to + "\nb\n",
        {"From: \"Doe, John\" <me@x.test>", "X-pvx-ReturnTo: me@x.test"},
        "\"Doe, John\" <me@x.test>", "(no subject)"},
-      {"From from $EMAIL", {"-t"}, "Eve <eve@x.test>", to + "\nb\n", {"From: Eve <eve@x.test>"},
-       "Eve <eve@x.test>", "(no subject)"},
-      {"-F names the $EMAIL address", {"-t", "-F", "Ev"}, "Eve <eve@x.test>", to + "\nb\n",
-       {"From: Ev <eve@x.test>"}, "Ev <eve@x.test>", "(no subject)"},
-      {"an invalid $EMAIL is passed over", {"-t"}, "eve@", to + "\nb\n",
-       {"From: alice@host.test"}, "alice@host.test", "(no subject)"},
       {"the mail's From wins, its bare name qualified", {"-t", "-F", "X", "-f", "root"}, "",
        "From: root (Cron Daemon)\n" + to + "\nb\n",
        {"From: root@host.test (Cron Daemon)", "X-pvx-ReturnTo: root@host.test"},
        "root@host.test (Cron Daemon)", "(no subject)"},
-      {"an 8-bit -F name is encoded", {"-t", "-F", "J\xC3\xBCrgen"}, "", to + "\nb\n",
-       {"From: =?utf-8?B?SsO8cmdlbg==?= <alice@host.test>"}, "Jürgen <alice@host.test>",
-       "(no subject)"},
       {"8-bit display names in address lists are encoded", {"-t"}, "",
        "To: J\xC3\xBCrgen <j@x.test>, b@x.test\nFrom: \"M\xC3\xBCller, A\" <m@x.test>\n\nb\n",
        {"To: =?utf-8?B?SsO8cmdlbg==?= <j@x.test>, b@x.test",
@@ -177,15 +155,6 @@ TEST(SendmailSubmission, FixUps) {
       {"an 8-bit subject is encoded, an empty one replaced", {"-t"}, "",
        to + "Subject: Gr\xC3\xBC\xC3\x9F" "e\n\nb\n", {"Subject: =?utf-8?B?R3LDvMOfZQ==?="}, "",
        "Grüße"},
-      {"code page 1252 bytes are taken as such", {"-t"}, "", to + "Subject: caf\xE9\n\nb\n",
-       {"Subject: =?utf-8?B?Y2Fmw6k=?="}, "", "café"},
-      {"a blank subject is none", {"-t"}, "", to + "Subject:  \n\nb\n", {"Subject: (no subject)"},
-       "", "(no subject)"},
-      {"present Date, Message-ID and Mime-Version stay", {"-t"}, "",
-       to + "Subject: s\nDate: Sun, 6 Dec 2026 10:00:00 +0000\nMessage-ID: <1@x.test>\n"
-       "Mime-Version: 1.0\n\nb\n",
-       {"Date: Sun, 6 Dec 2026 10:00:00 +0000", "Message-ID: <1@x.test>", "Mime-Version: 1.0"},
-       "", "s"},
       {"a continuation with a colon is unfolded", {"-t"}, "",
        to + "Subject: meet\n at 10:00\nX-List: a,\n b\n\nb\n",
        {"Subject: meet at 10:00", "X-List: a,\r\n b"}, "", "meet at 10:00"},
@@ -195,11 +164,6 @@ TEST(SendmailSubmission, FixUps) {
        {"X-pvx-SendAfter: 2026-12-24T10:00:00", "X-pvx-ReturnTo: r@x.test"}, "", "s"},
       {"an 8-bit body is labelled", {"-t"}, "", to + "Subject: s\n\nGr\xC3\xBC\xC3\x9F" "e\n",
        {"Content-Type: text/plain; charset=utf-8", "Content-Transfer-Encoding: 8bit"}, "", "s"},
-      {"an 8-bit body that is not UTF-8", {"-t"}, "", to + "Subject: s\n\ncaf\xE9\n",
-       {"Content-Type: text/plain; charset=windows-1252"}, "", "s"},
-      {"a labelled 8-bit body keeps its type", {"-t"}, "",
-       to + "Subject: s\nContent-Type: text/plain; charset=koi8-r\n\n\xF0\n",
-       {"Content-Type: text/plain; charset=koi8-r", "Content-Transfer-Encoding: 8bit"}, "", "s"},
   };
   for (const FixUpCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -245,7 +209,6 @@ TEST(SendmailSubmission, FixUpErrors) {
       {"To: a@x.test\nContent-Type: text/plain; name=\xC3\xA4\n\nb\n",
        "header \"Content-Type\" holds 8-bit characters"},
       {"To: a@x.test\nFrom: nobody@\n\nb\n", "holds no valid address"},
-      {"To: a@x.test\nCc: b\x7F@x.test\n\nb\n", "header \"Cc\" holds a control character"},
       {"To: J\xC3\xBCrgen@x.test\n\nb\n", "addresses must be ASCII"},
   };
   for (const FixUpErrorCase& c : cases) {

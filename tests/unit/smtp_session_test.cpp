@@ -177,8 +177,6 @@ TEST(SmtpSession, EndsWhenTheServerTakesNoMail) {
        Script{"S: 554 No", "C: QUIT", "> timeout", "< close"}, SessionFailure::Rejected, "554 No"},
       {"EHLO unanswered", ehlo + Script{"> timeout", "< close"}, SessionFailure::Timeout,
        "timed out after 300 s waiting for the reply to EHLO"},
-      {"connection lost", ehlo + Script{"> lost", "< close"}, SessionFailure::Connection,
-       "connection reset by peer"},
       {"garbage",
        ehlo + Script{"S: HTTP/1.1 400 Bad Request",
                      "! malformed reply line \"HTTP/1.1 400 Bad Request\"", "< close"},
@@ -250,8 +248,6 @@ TEST(SmtpSession, StartTlsByMode) {
        offered + go + Script{"> tls failed", "< close"}, SessionFailure::Tls, false, true},
       {"required, handshake fails", TlsMode::Required,
        offered + go + Script{"> tls failed", "< close"}, SessionFailure::Tls, false, false},
-      {"required, handshake times out", TlsMode::Required,
-       offered + go + Script{"> timeout", "< close"}, SessionFailure::Timeout, false, false},
       {"STARTTLS answered 421", TlsMode::Opportunistic,
        offered + Script{"C: STARTTLS", "S: 421 4.3.0 Closing", "< close"},
        SessionFailure::Rejected, false, false},
@@ -330,7 +326,6 @@ TEST(SmtpSession, EnvelopeDataAndFinalReplies) {
       "> mail",
       "C: MAIL FROM:<s@example.org>", "C+ RCPT TO:<a@example.net>", "C+ RCPT TO:<b@example.net>",
   };
-  const Script okOk = {"S: 250 Ok", "S: 250 Ok"};
   const Script dataGo = {"S: 250 Ok", "S: 250 Ok", "S: 550 5.1.1 No such user", "C: DATA",
                          "S: 354 Go", "C: Hi", "C+ ."};
   const std::string bPermanent = "b@example.net Permanent 550 5.1.1 No such user\n";
@@ -345,8 +340,6 @@ TEST(SmtpSession, EnvelopeDataAndFinalReplies) {
        {"S: 451 4.3.0 Try later", "S: 503 5.5.1 MAIL first", "S: 503 5.5.1 MAIL first",
         "< ready"},
        "a@example.net Temporary 451 4.3.0 Try later\nb@example.net Temporary 451 4.3.0 Try later\n"},
-      {"MAIL answered 3xx", Script{"S: 354 What?"} + okOk + Script{"< ready"},
-       "a@example.net Temporary 354 What?\nb@example.net Temporary 354 What?\n"},
       {"DATA 554",
        {"S: 250 Ok", "S: 250 Ok", "S: 550 5.1.1 No such user", "C: DATA",
         "S: 554 5.5.1 No valid recipients", "< ready"},
@@ -479,7 +472,6 @@ TEST(SmtpSession, TellsWhetherTheServerAnsweredAboutTheMail) {
     bool answered;
   } cases[] = {
       {sent + Script{"> lost", "< close"}, false},
-      {sent + Script{"S: 421 4.4.2 Idle too long", "< close"}, false},
       {sent + Script{"S: 250 OK", "> lost", "< close"}, true},
   };
   for (const auto& c : cases) {

@@ -25,18 +25,14 @@ TEST(SocksTest, Requests) {
   };
   const Case cases[] = {
       {BuildSocks4Connect("10.1.2.3", 587, "rig"), "\x04\x01\x02\x4b\x0a\x01\x02\x03rig\x00"s, ""},
-      {BuildSocks4Connect("127.1", 25, ""), "", "SOCKS4 needs an IPv4 address (127.1 is not one)"},
       {BuildSocks4Connect("127.0.0.2", 25, "a\0b"s), "",
        "the SOCKS4 user id must not contain a NUL byte"},
       {BuildSocks5Auth(max, max), "\x01\xff"s + max + "\xff"s + max, ""},
       {BuildSocks5Auth(max + "u", "pw"), "",
        "the SOCKS5 user name must be 1 to 255 bytes long (it has 256)"},
-      {BuildSocks5Auth("user", max + "p"), "", "the SOCKS5 password must be 1 to 255 bytes long"},
       {BuildSocks5Connect("::1", 10025), "\x05\x01\x00\x04"s + v6 + "\x27\x29"s, ""},
-      {BuildSocks5Connect("[::1]", 25), "\x05\x01\x00\x04"s + v6 + "\x00\x19"s, ""},
       // Not a dotted quad: the proxy resolves it as a name.
       {BuildSocks5Connect("127.1", 25), "\x05\x01\x00\x03\x05" "127.1\x00\x19"s, ""},
-      {BuildSocks5Connect(max, 1), "\x05\x01\x00\x03\xff"s + max + "\x00\x01"s, ""},
       {BuildSocks5Connect(max + "a", 25), "",
        "a host name for a SOCKS5 proxy must be 1 to 255 bytes long"},
       {BuildSocks5Connect("mx\r\n.org", 25), "", "\"mx\r\n.org\" is not a host name"},
@@ -63,28 +59,19 @@ TEST(SocksTest, Answers) {
   const Case cases[] = {
       {socks4, "", 8, ""},
       {socks4, Bytes({0, 0x5A, 0, 25, 127, 0, 0, 2}), 0, ""},
-      {socks4, Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0}), 0,
-       "refused: request rejected or failed (code 0x5B)"},
       // A refusal is final as soon as its code is in: some proxies close right after it.
       {socks4, Bytes({0, 0x5C}), 0,
        "refused: request rejected because the proxy cannot reach the client's identd (code 0x5C)"},
       {socks4, Bytes({5}), 0,
        "sent a malformed answer: reply version 5 instead of 0 (a SOCKS5-only proxy?)"},
-      {methodNone, Bytes({5}), 2, ""},
       {methodNone, Bytes({5, 0xFF}), 0,
        "refused: no acceptable authentication method (it may require a user name and password)"},
       {methodPassword, Bytes({5, 0xFF}), 0,
        "refused: no acceptable authentication method (user name and password are not accepted)"},
       {methodNone, Bytes({5, 2}), 0, "sent a malformed answer: method 0x02, which was not offered"},
-      {methodNone, Bytes({4}), 0, "sent a malformed answer: version 4 instead of 5"},
-      {auth, Bytes({1}), 2, ""},
       {auth, Bytes({5, 0}), 0, ""},  // some proxies put the SOCKS version there
       {auth, Bytes({1, 1}), 0, "rejected the user name or password (status 1)"},
-      {auth, Bytes({2, 0}), 0, "sent a malformed answer: authentication version 2 instead of 1"},
       {connect, Bytes({5, 1}), 0, "refused: general SOCKS server failure (REP 1)"},
-      {connect, Bytes({5, 9}), 0, "refused: unassigned reply code (REP 9)"},
-      {connect, Bytes({5, 0, 0, 2, 0}), 0, "sent a malformed answer: address type 2"},
-      {connect, Bytes({4, 0}), 0, "sent a malformed answer: version 4 instead of 5"},
   };
   for (const Case& c : cases) {
     const SocksAnswer answer = c.parse(c.bytes);

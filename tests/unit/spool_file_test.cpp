@@ -41,7 +41,6 @@ TEST(SpoolFile, HeadersGoWhereTheyBelong) {
 
 TEST(SpoolFile, SendAfterAndOddShapes) {
   EXPECT_EQ(Parse("X-pvx-SendAfter: never\r\n\r\n").SendAfter, kNow);
-  EXPECT_EQ(Parse("X-pvx-SendAfter:\r\n\r\n").SendAfter, kNow);
   // A continuation line holding ":" starts a header of its own.
   const SpoolFile f = Parse("Subject: a\r\n at 10:00\r\n\r\nx");
   EXPECT_EQ(f.Subject, "a");
@@ -60,7 +59,6 @@ TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
             "=?utf-8?B?SsO8cmdlbiBHcm/Dnw==?= <j@x.test>, b@y.test");
   EXPECT_EQ(EncodeAddressList("Jürgen <j@x.test>,\r\n\tb@y.test"),
             "=?utf-8?B?SsO8cmdlbg==?= <j@x.test>,\r\n\tb@y.test");
-  EXPECT_EQ(EncodeAddressList("plain <p@x.test>"), "plain <p@x.test>");
   // A comma inside the quoted name is part of it.
   EXPECT_EQ(EncodeAddressList("\"Groß, Jürgen\" <j@x.test>,b@y.test"),
             "=?utf-8?B?R3Jvw58sIErDvHJnZW4=?= <j@x.test>,b@y.test");
@@ -74,9 +72,7 @@ TEST(SpoolFile, EncodingKeepsAddressesAndFolding) {
 TEST(SpoolFile, LfOnlyTextsGetCrLfMixedOnesStayAsTheyAre) {
   const struct { std::string in, out; } cases[] = {
       {"To: a@x\nSubject: s\n\nbody\n", "To: a@x\r\nSubject: s\r\n\r\nbody\r\n"},
-      {"\n\n", "\r\n\r\n"},
       {"To: a@x\r\nSubject: s\n\nbody", "To: a@x\r\nSubject: s\n\nbody"},  // mixed
-      {"no line end", "no line end"},
       {"lone\rCR\n", "lone\rCR\r\n"},
   };
   for (const auto& c : cases) {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <sys/file.h>
 
-#include "engine/spool_engine.h"
 #include "engine/spool_queue.h"
 #include "support/unique_fd.h"
 #include "temp_dir.h"
@@ -32,10 +31,8 @@ TEST(SpoolQueue, StateOfANameByItsForm) {
   const struct { const char* name; bool queued; QueueState state; } cases[] = {
       {"a.eml", true, QueueState::Waiting},
       {"a.eml.hold", true, QueueState::Held},
-      {"a.2.eml.HOLD", true, QueueState::Held},
       {"a.eml.error", true, QueueState::Error},
       {"a.$$$", true, QueueState::InHand},
-      {".hold", false, QueueState::Waiting},
       {".a.eml.tmp12-3", false, QueueState::Waiting},  // a writer's temp file
       {"a.txt", false, QueueState::Waiting},
   };
@@ -67,9 +64,6 @@ TEST(SpoolQueue, EntryFieldsFromSpoolTexts) {
        QueueState::Waiting, "c@z.test", later, 3},
       {Mail("X-pvx-RefusedAddresses: c@z.test (550 no)\r\nX-pvx-SendAfter: 2001-01-01T00:00:00\r\n"),
        QueueState::Waiting, QueueState::Due, "b@y.test", "", 0},
-      {Mail("X-pvx-IsErrorMime: 1\r\n"), QueueState::Waiting, QueueState::Error,
-       "b@y.test, c@z.test", "", 0},
-      {Mail(Later()), QueueState::Held, QueueState::Held, "b@y.test, c@z.test", later, 3},
       {"From: a@x.test\nTo: b@y.test, c@z.test\nSubject: Hi\n\nbody\n", QueueState::InHand,
        QueueState::InHand, "b@y.test, c@z.test", "", 0},
   };
@@ -187,39 +181,6 @@ TEST_F(SpoolQueueDirectory, ResolveTakesNamesAndPathsInsideTheSpoolOnly) {
     EXPECT_EQ(queue.Resolve(argument, error), "") << argument;
     EXPECT_FALSE(error.empty()) << argument;
   }
-}
-
-TEST_F(SpoolQueueDirectory, RetryNowMakesTheScanTakeTheMail) {
-  const QueueResult result = queue.RetryNow("waiting.eml", kNow);
-  EXPECT_TRUE(result.ok) << result.text;
-  EXPECT_EQ(StateOf("waiting.eml"), "due");
-  const std::string text = test::ReadFile(dir / "waiting.eml");
-  EXPECT_NE(text.find("X-pvx-Retry: 3\r\n"), std::string::npos) << text;
-  EXPECT_TRUE(queue.RetryNow("due.eml", kNow).ok);  // due already: left as it is
-  EXPECT_EQ(test::ReadFile(dir / "due.eml"), Mail());
-
-  // The engine's own due check, at a moment before the clock of the retry was read.
-  SpoolerSettings settings;
-  settings.DefaultExtension = "eml";
-  SpoolRunState state;
-  MailTransport transport;
-  class : public ResultReporter {
-    void ReportResult(ResultKind, const std::string&, const std::string&, const std::string&,
-                      std::int32_t, const std::string&, const std::string&) override {}
-  } reporter;
-  SilentNotifier notifier;
-  Names delivered;
-  SpoolEnvironment env{state, transport, reporter, notifier, [&] { return settings; }, nullptr,
-                       "test"};
-  env.now = [] { return kNow; };
-  env.deliver = [&](const std::string& recipients, const std::string&, std::string&,
-                    std::string&, std::string&, const DeliveryContext&) {
-    delivered.push_back(recipients);
-    return true;
-  };
-  SpoolEngine engine(std::move(env));
-  EXPECT_EQ(engine.ScanSpoolDirectory(dir / "*.eml"), 2);  // due.eml and waiting.eml
-  EXPECT_EQ(Files(), (Names{"held.eml.hold", "locked.eml", "set-aside.eml.error", "working.$$$"}));
 }
 
 }  // namespace

