@@ -85,7 +85,10 @@ class RigSMTP(SMTP):
         if not self.rig_broken_starttls:
             return await super().smtp_STARTTLS(arg)
         await self.push('220 Ready to start TLS')
-        # what follows is no TLS handshake: the client's handshake fails
+        # what follows is no TLS handshake: the client's handshake fails. The pause lets the
+        # client read the reply alone and begin its handshake; text in the same read would be
+        # taken for data injected after the reply, another failure than the one shown here.
+        await asyncio.sleep(0.3)
         self._writer.write(b"this is not a TLS server hello\r\n" * 4)
         await self._writer.drain()
         self.transport.close()
