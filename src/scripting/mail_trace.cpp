@@ -1,6 +1,9 @@
 #include "scripting/mail_trace.h"
 
+#include "engine/delivery.h"
+#include "support/exit_codes.h"
 #include "transport/dns.h"
+#include "transport/mail_transport.h"
 #include "transport/recipients.h"
 
 namespace pv {
@@ -60,6 +63,33 @@ bool MailTrace::TraceDomain(const std::string& domain) {
     }
   }
   return Fail("no mail exchanger of " + domain + " has an address");
+}
+
+bool MailTrace::Probe(std::string_view from, std::string_view to,
+                      const SpoolerSettings& settings) {
+  const std::string sender = ParseMailbox(from).address;
+  const std::string recipient = ParseMailbox(to).address;
+  if (sender.empty() || recipient.empty()) return Fail("probe: the addresses are not valid");
+  MailTransport transport;
+  ConfigureTransport(transport, settings);
+  transport.SetProbe(true);
+  const std::string mail = "From: " + sender + "\r\nTo: " + recipient + "\r\nSubject: probe\r\n\r\n";
+  transport.LoadMail(mail, sender, recipient);
+  Note("Probe along the spooler's route (" +
+       (settings.RelayHostName.empty() ? std::string("the MX hosts") : "relay " + settings.RelayHostName) +
+       "): no DATA");
+  const bool accepted = transport.Send(settings.SenderHostName);
+  transport.CloseAllSessions();
+  protocol_ += transport.GetResultProtocol();
+  if (!protocol_.ends_with("\r\n")) protocol_ += "\r\n";
+  if (accepted) {
+    Note("OK: " + recipient + " accepted");
+    return true;
+  }
+  temporary_ = transport.GetResultCondition() != kConditionRecipientPermanent &&
+               transport.GetResultCondition() != kConditionDnsPermanent &&
+               transport.GetResultCondition() != kConditionInvalidAddress;
+  return Fail(recipient + " not accepted: " + transport.GetResultMessage());
 }
 
 }  // namespace pv

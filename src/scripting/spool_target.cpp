@@ -76,6 +76,7 @@ SpoolTarget FindSpoolTarget(const std::string& explicitDirectory) {
   if (target.extension.empty()) target.extension = settings.DefaultExtension;
   target.senderHostName = settings.SenderHostName;
   target.localRecipientsTo = settings.LocalRecipientsTo;
+  target.settings = settings;
   return target;
 }
 

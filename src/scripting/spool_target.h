@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/spooler_settings.h"
+
 namespace pv {
 
 struct SpoolTarget {
@@ -17,6 +19,8 @@ struct SpoolTarget {
   // Where the directory came from, for messages: "the spooler at <socket>", "<settings file>",
   // or "the command line".
   std::string source;
+  // Every setting of that spooler (its route, for a probe).
+  SpoolerSettings settings;
 };
 
 // "<directory>\t<extension>", the answer to SPOOLDIR; false when the answer is not one.

@@ -138,7 +138,11 @@ void MailTransport::PrepareWire() {
 
 // The mail for a session: as it is, or, for a server without 8BITMIME, its 7-bit form.
 SmtpMail MailTransport::MailFor(const SmtpSession& session) {
-  SmtpMail mail{reversePath_, {}, nullptr, eightBit_, {}};
+  SmtpMail mail{reversePath_, {}, nullptr, eightBit_, {}, probe_};
+  if (probe_) {
+    mail.eightBit = false;  // nothing of the text goes out
+    return mail;
+  }
   if (eightBit_ && !session.capabilities().eightBitMime) {
     if (!sevenBit_ && sevenBitError_.empty()) {
       WireData wire = PrepareSevenBitWireData(headers_, body_, sevenBitError_);

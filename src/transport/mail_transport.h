@@ -58,6 +58,9 @@ class MailTransport {
   // The loaded mail is a return mail: it goes with the null reverse path (MAIL FROM:<>), so
   // that its failure is never answered. ResetMail clears the mark.
   void SetReturnMail(bool returnMail) { returnMail_ = returnMail; }
+  // Send only asks: EHLO, MAIL, RCPT, RSET along the route, never DATA; a recipient the server
+  // accepted counts as served. For tracing a route; the mail's text is never sent.
+  void SetProbe(bool probe) { probe_ = probe; }
 
   // ---- Configuration ----
   void SetDnsServers(const std::string& servers);
@@ -123,6 +126,7 @@ class MailTransport {
   std::string recipientList_;
   bool loaded_ = false;
   bool returnMail_ = false;
+  bool probe_ = false;
   std::string reversePath_;  // of the current Send
   // Of the current Send: the wire bytes, and their 7-bit form once a server without 8BITMIME
   // asked for it (or why there is none).

@@ -225,6 +225,7 @@ SmtpSession::Action SmtpSession::StartMail(SmtpMail mail) {
   unsent_.clear();
   expected_.clear();
   mailRefused_ = false;
+  probe_ = mail.probe;
   const bool fromOk = IsSafeAddress(mail.reversePath);
   for (std::size_t i = 0; i < mail.recipients.size(); ++i) {
     const std::string& address = mail.recipients[i];
@@ -248,7 +249,7 @@ SmtpSession::Action SmtpSession::StartMail(SmtpMail mail) {
 
 std::string SmtpSession::MailCommand(const SmtpMail& mail) const {
   std::string line = "MAIL FROM:<" + mail.reversePath + ">";
-  if (capabilities_.size && wireData_)
+  if (capabilities_.size && wireData_ && !mail.probe)
     line += " SIZE=" + std::to_string(wireData_->size());
   if (mail.eightBit) line += " BODY=8BITMIME";
   return line;
@@ -309,6 +310,7 @@ SmtpSession::Action SmtpSession::OnEnvelopeReply(const SmtpReply& reply) {
     SmtpRecipientResult& recipient = recipients_[command.recipient];
     if (positive) {
       accepted_[command.recipient] = true;
+      if (probe_) recipient.reply = reply.OneLine();
     } else {
       recipient.outcome = OutcomeOfReply(reply.code);
       recipient.reply = reply.OneLine();
@@ -321,6 +323,12 @@ SmtpSession::Action SmtpSession::OnEnvelopeReply(const SmtpReply& reply) {
 
 SmtpSession::Action SmtpSession::AfterRecipients() {
   if (mailRefused_) return BecomeReady();
+  if (probe_) {
+    for (std::size_t i = 0; i < recipients_.size(); ++i)
+      if (accepted_[i]) recipients_[i].outcome = RecipientOutcome::Served;
+    transcript_.Note("a probe: no DATA");
+    return Send(State::Reset, "RSET");
+  }
   if (std::find(accepted_.begin(), accepted_.end(), true) != accepted_.end())
     return Send(State::Data, "DATA");
   transcript_.Note("no recipient accepted");

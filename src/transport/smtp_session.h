@@ -57,6 +57,9 @@ struct SmtpMail {
   WireBytes data;                       // as PrepareWireData made it, the final dot included
   bool eightBit = false;  // data holds 8-bit bytes: only for a server that offers 8BITMIME
   std::string noSevenBit = {};  // why the mail has no 7-bit form, for a server without 8BITMIME
+  // Only ask: no DATA; a recipient the server accepted is Served with its RCPT reply, and RSET
+  // ends the mail (a trace of the route, never a delivery).
+  bool probe = false;
 };
 
 // The reply that settles the recipients of an 8-bit mail that a server without 8BITMIME
@@ -186,6 +189,7 @@ class SmtpSession {
   std::deque<Command> expected_;  // commands written whose replies are awaited, in order
   WireBytes wireData_;            // the current mail's data
   bool mailRefused_ = false;      // MAIL was refused: the RCPT replies still due are ignored
+  bool probe_ = false;            // the mail is a probe: RSET where DATA would go
   bool mailSent_ = false;         // a MAIL went out before: the next mail starts with RSET
   int repliesSinceMail_ = 0;
 };

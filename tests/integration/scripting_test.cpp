@@ -28,6 +28,7 @@ TEST(ScriptTraceTest, AddressesAndMailExchangersThroughTheRigDns) {
       {"s@src.test", "R <r@b.test>", true, false, "OK: b.test takes mail itself (implicit MX)"},
       {"s@src.test", "r@nosuch.test", false, false, "MX nosuch.test: not found (NXDOMAIN)"},
       {"s@src.test", "r@servfail.test", false, true, "MX servfail.test: temporary failure"},
+      {"s@src.test", "r@nullmx.test", false, false, "null MX \"0 .\""},
       {"s@src.test", "no-at-sign", false, false, "Failed: Recipient"},
   };
   for (const Case& c : cases) {
@@ -39,6 +40,28 @@ TEST(ScriptTraceTest, AddressesAndMailExchangersThroughTheRigDns) {
     EXPECT_EQ(trace.FailureTemporary(), c.temporary) << trace.Protocol();
     EXPECT_NE(trace.Protocol().find(c.protocolHolds), std::string::npos) << trace.Protocol();
   }
+}
+
+// The probe asks the rig's MX along the spooler's route and never sends DATA: an accepted
+// recipient passes, a refused one fails for good, and no mail arrives.
+TEST(ScriptTraceTest, AProbeAsksTheServerButSendsNoMail) {
+  const test::RigEnv rig = test::RigEnv::Load();
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  SpoolerSettings settings;
+  settings.EffectiveDNSServers = rig.Str("RIG_DNS_SERVER");
+  settings.SenderHostName = "client.src.test";
+  const std::string marker = "probe" + std::to_string(::getpid());
+  for (const auto& [local, accepted] : {std::pair{"ok-", true}, std::pair{"reject-", false}}) {
+    const std::string to = local + marker + "@a.test";
+    SCOPED_TRACE(to);
+    MailTrace trace;
+    EXPECT_EQ(trace.Probe("s@src.test", to, settings), accepted) << trace.Protocol();
+    EXPECT_FALSE(trace.FailureTemporary()) << trace.Protocol();
+    EXPECT_NE(trace.Protocol().find("C: RSET"), std::string::npos) << trace.Protocol();
+    EXPECT_EQ(trace.Protocol().find("C: DATA"), std::string::npos) << trace.Protocol();
+  }
+  for (const auto& mail : test::ListMails(rig.Str("RIG_MX1_MAILDIR")))
+    EXPECT_EQ(mail.eml.find(marker), std::string::npos);
 }
 
 class ServiceScriptingTest : public ServiceTest {

@@ -54,11 +54,12 @@ struct TestMail {
   std::vector<std::string> recipients;
   std::string text;
   std::string noSevenBit = {};
+  bool probe = false;
 
   SmtpMail Prepared() const {
     WireData wire = PrepareWireData(text);
     return {reversePath, recipients, std::make_shared<const std::string>(std::move(wire.bytes)),
-            wire.eightBit, noSevenBit};
+            wire.eightBit, noSevenBit, probe};
   }
 };
 
@@ -222,6 +223,23 @@ TEST(SmtpSession, FallsBackToHeloAndSendsOneCommandPerWrite) {
   };
   EXPECT_EQ(d.Play(second), Lines(second));
   EXPECT_TRUE(Contains(d.transcript, "* EHLO refused, falling back to HELO"));
+}
+
+TEST(SmtpSession, AProbeAsksTheRecipientsAndSendsNoData) {
+  const TestMail probe{"s@example.org", {"a@example.net", "b@example.net"}, "x", {}, true};
+  Dialogue d(Options(TlsMode::Off), {probe});
+  const Script script = Opening({"SIZE 1000"}) + Script{
+      "> mail",
+      "C: MAIL FROM:<s@example.org>", "S: 250 Ok",
+      "C: RCPT TO:<a@example.net>", "S: 250 2.1.5 Ok",
+      "C: RCPT TO:<b@example.net>", "S: 550 5.1.1 No such user",
+      "C: RSET", "S: 250 Ok",
+      "< ready",
+  };
+  EXPECT_EQ(d.Play(script), Lines(script));
+  EXPECT_EQ(d.Outcomes(),
+            "a@example.net Served 250 2.1.5 Ok\n"
+            "b@example.net Permanent 550 5.1.1 No such user\n");
 }
 
 struct TlsCase {

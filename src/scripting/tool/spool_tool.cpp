@@ -69,7 +69,12 @@ int SpoolMail(const SpoolMailOptions& options, std::istream& in, std::ostream& o
 int TraceMail(const SpoolToolArgs& args, std::ostream& out) {
   MailTrace trace;
   trace.DNSUrl = args.dns;
-  const bool ok = trace.Trace(args.from, args.to);
+  bool ok = trace.Trace(args.from, args.to);
+  if (ok && args.probe) {
+    SpoolerSettings settings = FindSpoolTarget().settings;
+    if (!args.dns.empty()) settings.EffectiveDNSServers = args.dns;
+    ok = trace.Probe(args.from, args.to, settings);
+  }
   out << trace.Protocol();
   if (ok) return kSpoolToolDone;
   return trace.FailureTemporary() ? kSpoolToolTempFail : kSpoolToolDataError;

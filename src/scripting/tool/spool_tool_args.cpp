@@ -10,7 +10,7 @@ namespace pv {
 
 const char* const kSpoolToolHelp =
     R"(usage: postvane-spool mail --subject S --from ADDR --to ADDR[,ADDR...] [options] < body
-       postvane-spool trace [--dns SERVERS] FROM TO
+       postvane-spool trace [--dns SERVERS] [--probe] FROM TO
        postvane-spool run
        postvane-spool --help
 
@@ -24,7 +24,8 @@ then the spooler is asked for a run.
   --return-to ADDR          where the spooler sends its report when delivery fails
   --spool-dir DIR           write into DIR instead of the spooler's spool directory
   --no-run                  do not ask the spooler for a run
-trace: checks both addresses and the recipient's mail exchanger in DNS (no SMTP).
+trace: checks both addresses and the recipient's mail exchanger in DNS; with --probe also
+  asks the SMTP servers along the spooler's route (EHLO, MAIL, RCPT, RSET, QUIT; never DATA).
 run: asks the running spooler(s) for a run now.
 Called as "sendmail" (a link to this program), it is the sendmail front end.
 Exit: 0 done, 64 usage, 65 the mail is invalid or the trace failed, 73 cannot write the
@@ -113,6 +114,7 @@ SpoolToolArgs ParseTrace(const std::vector<std::string>& args) {
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--dns" && i + 1 < args.size()) out.dns = args[++i];
     else if (args[i].starts_with("--dns=")) out.dns = args[i].substr(6);
+    else if (args[i] == "--probe") out.probe = true;
     else if (args[i].starts_with("--")) return Usage("trace: unknown option \"" + args[i] + "\"");
     else addresses.push_back(args[i]);
   }

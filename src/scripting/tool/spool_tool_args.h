@@ -25,6 +25,7 @@ struct SpoolToolArgs {
   std::string error;  // why not, for UsageError
   SpoolMailOptions mail;
   std::string dns;          // trace --dns; "" the system's servers
+  bool probe = false;       // trace --probe: ask the SMTP servers too (never DATA)
   std::string from, to;     // trace
 };
 
