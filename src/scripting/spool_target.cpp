@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/control_channel.h"
+#include "platform/user_dirs.h"
 #include "settings/spooler_settings.h"
 #include "shell/linux_startup_platform.h"
 #include "shell/settings_state.h"
@@ -50,8 +51,9 @@ bool ParseSpoolDirAnswer(std::string_view answer, std::string& directory,
 }
 
 SpoolTarget FindSpoolTarget(const std::string& explicitDirectory) {
-  // Root has no spooler of its own: it means the service.
-  bool service = ::geteuid() == 0;
+  // Root and the system accounts (www-data, a cron job's daemon user) have no spooler of
+  // their own: they mean the service, running or not.
+  bool service = IsSystemAccount(::geteuid());
   SpoolTarget target;
   if (explicitDirectory.empty()) {
     for (const std::string& socket : ReachableControlSockets()) {

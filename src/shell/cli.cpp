@@ -48,7 +48,8 @@ Switches (found anywhere in the command line, without regard to case):
                    spool file, 66 missing or unreadable
 
 Queue tools (on the spool directory of the user's own spooler; with --service,
-or when run as root, on the system service's; "mailq" is --queue):
+or when run as root or a system account, on the system service's; "mailq" is
+--queue):
   --queue [--json]     every mail: file, size, age, state (waiting, due, held,
                        in hand, error), attempts, next attempt, sender,
                        recipients left, subject and the last error
@@ -65,8 +66,8 @@ or when run as root, on the system service's; "mailq" is --queue):
   mail was left as it was, or the directory cannot be read and the service
   does not answer.
 
-Settings (of the user's own spooler; with --service, or when run as root, of the
-system service's, /etc/postvane/postvane.start):
+Settings (of the user's own spooler; with --service, or when run as root or a
+system account, of the system service's, /etc/postvane/postvane.start):
   --check-config       tell unknown or misspelt keys (with the closest known one),
                        keys in the wrong section, values that do not read as meant,
                        spool and log directories the spooler cannot write. Exit

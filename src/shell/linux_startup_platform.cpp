@@ -53,7 +53,8 @@ std::string LinuxStartupPlatform::SettingsFileOverride() {
 }
 
 bool InstallToolStartup(bool serviceOption) {
-  const bool service = serviceOption || ::geteuid() == 0;
+  // Root and the system accounts have no spooler of their own: they mean the service.
+  const bool service = serviceOption || IsSystemAccount(::geteuid());
   LinuxStartupPlatform platform(false, true);
   InstallStartupValues(RunStartup(service ? "service=1" : "", platform));
   return service;

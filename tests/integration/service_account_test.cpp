@@ -96,6 +96,12 @@ TEST_F(ServiceAccountTest, GroupMembersDropMailsThatTheServiceAccountDelivers) {
                            spoolDir_ + "/.job.tmp && mv " + spoolDir_ + "/.job.tmp " + spoolDir_ +
                            "/job.eml";
   ASSERT_TRUE(Succeeds(accounts.Shell(accounts.member, drop)));
+  // The same through postvane-spool, under the strictest umask: its file is 0640 all the same.
+  const std::string viaTool = Address("tool");
+  ASSERT_TRUE(Succeeds(accounts.Shell(
+      accounts.member, "umask 077; echo hi | POSTVANE_RUNTIME_DIR=" + dir_ + "/run POSTVANE_SETTINGS=" +
+                           settings + " " + POSTVANE_SPOOL_BINARY +
+                           " mail --subject tool --from s@src.test --to " + viaTool)));
   // One left unreadable to the service (0600) is set aside where people see it.
   ASSERT_TRUE(Succeeds(accounts.Shell(
       accounts.member, "umask 077; cp " + source + " " + spoolDir_ + "/.p.tmp && mv " + spoolDir_ +
@@ -105,13 +111,14 @@ TEST_F(ServiceAccountTest, GroupMembersDropMailsThatTheServiceAccountDelivers) {
   EXPECT_FALSE(Succeeds(accounts.Shell(accounts.outsider, "echo x > " + spoolDir_ + "/.other.tmp")));
 
   ASSERT_TRUE(WaitForMailTo("RIG_MX1_MAILDIR", to).has_value()) << spooler_->Output();
+  ASSERT_TRUE(WaitForMailTo("RIG_MX1_MAILDIR", viaTool).has_value()) << spooler_->Output();
   // The control socket serves every local user, as the root service's does.
   struct stat control {};
   ASSERT_EQ(::stat((dir_ + "/run/control").c_str(), &control), 0);
   EXPECT_EQ(control.st_mode & 0777, 0666u);
   ASSERT_TRUE(WaitUntil([&] { return SpoolNames() == std::vector<std::string>{"private.eml.error"}; }))
       << ::testing::PrintToString(SpoolNames());
-  ASSERT_EQ(CsvRowsWithCode("0").size(), 1u);
+  ASSERT_EQ(CsvRowsWithCode("0").size(), 2u);
   ASSERT_EQ(CsvRowsWithCode("19").size(), 1u);
   for (const auto& entry : fs::directory_iterator(logDir_)) {
     struct stat st {};
