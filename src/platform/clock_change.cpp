@@ -45,8 +45,9 @@ ClockTimerRead ReadClockTimer(int fd, std::string& error, const ReadCall& read) 
   return clockSet ? ClockTimerRead::ClockSet : ClockTimerRead::Quiet;
 }
 
-ClockChangeWatch::ClockChangeWatch(std::function<void()> onClockSet)
-    : onClockSet_(std::move(onClockSet)) {}
+ClockChangeWatch::ClockChangeWatch(std::function<void()> onClockSet,
+                                   std::function<void(const std::string& error)> onFailure)
+    : onClockSet_(std::move(onClockSet)), onFailure_(std::move(onFailure)) {}
 
 ClockChangeWatch::~ClockChangeWatch() = default;
 
@@ -68,7 +69,9 @@ void ClockChangeWatch::OnReadable() {
   const ClockTimerRead result = ReadClockTimer(fd_.get(), error);
   if (result == ClockTimerRead::ClockSet && onClockSet_) onClockSet_();
   // A descriptor that fails once fails for good: stop watching rather than spin on it.
-  if (result == ClockTimerRead::Failed) notifier_->setEnabled(false);
+  if (result != ClockTimerRead::Failed) return;
+  notifier_->setEnabled(false);
+  if (onFailure_) onFailure_(error);
 }
 
 }  // namespace pv

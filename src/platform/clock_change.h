@@ -28,7 +28,9 @@ ClockTimerRead ReadClockTimer(int fd, std::string& error, const ReadCall& read =
 
 class ClockChangeWatch {
  public:
-  explicit ClockChangeWatch(std::function<void()> onClockSet);
+  // onFailure hears why a read failed; the watch then stops.
+  explicit ClockChangeWatch(std::function<void()> onClockSet,
+                            std::function<void(const std::string& error)> onFailure = nullptr);
   ~ClockChangeWatch();
   ClockChangeWatch(const ClockChangeWatch&) = delete;
   ClockChangeWatch& operator=(const ClockChangeWatch&) = delete;
@@ -40,6 +42,7 @@ class ClockChangeWatch {
   void OnReadable();
 
   std::function<void()> onClockSet_;
+  std::function<void(const std::string& error)> onFailure_;
   UniqueFd fd_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };
