@@ -1,5 +1,6 @@
 #include "engine/spool_engine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -53,6 +54,12 @@ LocalDateTime SpoolRunState::NextRun() const {
 void SpoolRunState::SetNextRun(LocalDateTime when) {
   const std::lock_guard<std::mutex> lock(mutex_);
   nextRun_ = when;
+}
+
+LocalDateTime SpoolRunState::LimitNextRun(LocalDateTime latest) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  nextRun_ = std::min(nextRun_, latest);
+  return nextRun_;
 }
 
 bool ValidateSpoolFile(const std::string& path, const SpoolFile& file, ResultReporter& reporter,

@@ -31,6 +31,8 @@ class SpoolRunState {
  public:
   LocalDateTime NextRun() const;
   void SetNextRun(LocalDateTime when);
+  // Moves the next run back to `latest` when it lies beyond; gives the next run as it then is.
+  LocalDateTime LimitNextRun(LocalDateTime latest);
   std::atomic<bool> SpoolCycleBusy{false};
   // The pause flag: a run ends after the file in hand once it is set.
   std::atomic<bool> Paused{false};

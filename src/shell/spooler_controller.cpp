@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
+#include <ctime>
 
 #include "support/paths.h"
 
@@ -13,7 +15,18 @@ constexpr int kSoonSeconds = 3;
 
 }  // namespace
 
-SpoolerController::SpoolerController(ControllerParts parts) : parts_(std::move(parts)) {
+long LocalUtcOffset() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  return ::localtime_r(&now, &local) ? local.tm_gmtoff : 0;
+}
+
+LocalDateTime LatestNextRun(LocalDateTime now, std::int32_t upDelay) {
+  return now.AddSeconds(std::max<std::int64_t>(upDelay, 0) + kSoonSeconds);
+}
+
+SpoolerController::SpoolerController(ControllerParts parts)
+    : parts_(std::move(parts)), utcOffset_(parts_.utcOffset()) {
   timer_.setInterval(kTickMs);
   QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
 }
@@ -41,7 +54,9 @@ std::string SpoolerController::StatusText() const {
     case SpoolerState::Paused: return "Paused";
     case SpoolerState::Waiting: break;
   }
-  return "Next Run at " + FormatGeneralDate(parts_.state.NextRun());
+  return "Next Run at " + FormatGeneralDate(std::min(
+                              parts_.state.NextRun(),
+                              LatestNextRun(parts_.now(), parts_.settings().UpDelay)));
 }
 
 void SpoolerController::UpdateTrayStatus() {
@@ -49,6 +64,7 @@ void SpoolerController::UpdateTrayStatus() {
 }
 
 bool SpoolerController::StartService() {
+  utcOffset_ = parts_.utcOffset();
   parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
   parts_.state.Paused = false;
   UpdateTrayStatus();
@@ -70,6 +86,7 @@ bool SpoolerController::ContService() {
     return false;
   }
   parts_.state.Paused = false;
+  utcOffset_ = parts_.utcOffset();
   parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
   UpdateTrayStatus();
   timer_.start();
@@ -96,9 +113,21 @@ bool SpoolerController::SpoolNow() {
   return true;
 }
 
+void SpoolerController::TimeChange() {
+  parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
+}
+
 void SpoolerController::Tick() {
+  const long offset = parts_.utcOffset();
+  if (offset != utcOffset_) {
+    utcOffset_ = offset;
+    TimeChange();
+  }
   const LocalDateTime now = parts_.now();
-  if (now < parts_.state.NextRun()) return;
+  // A clock set back leaves the next run far ahead: it is held to the latest one due.
+  const LocalDateTime nextRun =
+      parts_.state.LimitNextRun(LatestNextRun(now, parts_.settings().UpDelay));
+  if (now < nextRun) return;
   if (!IsOnline()) {
     parts_.state.SetNextRun(parts_.state.NextRun().AddSeconds(kSoonSeconds));
     UpdateTrayStatus();

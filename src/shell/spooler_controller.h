@@ -17,6 +17,12 @@ namespace pv {
 // The four states a spooler shows (tray icon, service status), first match wins.
 enum class SpoolerState { Offline, Spooling, Paused, Waiting };
 
+// The offset of local time from UTC now, in seconds east.
+long LocalUtcOffset();
+// The latest next run there can be: now + UpDelay + 3 seconds, since no run is ever put further
+// ahead; a later one is left over from a clock that went back, or from a daylight-saving change.
+LocalDateTime LatestNextRun(LocalDateTime now, std::int32_t upDelay);
+
 struct ControllerParts {
   SpoolEngine& engine;
   SpoolRunState& state;
@@ -32,7 +38,10 @@ struct ControllerParts {
   std::function<void(const std::string& event)> onRun = nullptr;
   // The clock; tests replace it.
   std::function<LocalDateTime()> now = [] { return LocalDateTime::Now(); };
+  // The local offset from UTC in seconds (it moves with daylight saving); tests replace it.
+  std::function<long()> utcOffset = LocalUtcOffset;
 };
+
 
 class SpoolerController {
  public:
@@ -50,6 +59,8 @@ class SpoolerController {
 
   // An immediate run (the spool-now request): the next tick starts it. Ignored while paused.
   bool SpoolNow();
+  // The wall clock was set or the local offset changed: the next run 3 seconds from now.
+  void TimeChange();
 
   bool IsOnline() const;
   void UpdateTrayStatus();
@@ -57,9 +68,9 @@ class SpoolerController {
   // One line for people and for --status: the state and the next run.
   std::string StatusText() const;
 
-  // One tick of the timer (every second while running): when the next run is due, starts it
-  // on the worker thread, or, offline, tries again 3 seconds later; a run still busy leaves the
-  // next one due.
+  // One tick of the timer (every second while running): a changed UTC offset counts as a time
+  // change; when the next run is due, starts it on the worker thread, or, offline, tries again
+  // 3 seconds later; a run still busy leaves the next one due.
   void Tick();
 
  private:
@@ -71,6 +82,7 @@ class SpoolerController {
   std::thread worker_;
   std::atomic<bool> workerBusy_{false};
   std::function<void()> onEnded_;
+  long utcOffset_ = 0;
 };
 
 }  // namespace pv

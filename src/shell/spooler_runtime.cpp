@@ -62,8 +62,13 @@ SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string command
                    [] { return SettingsSnapshot(); }, IsNetworkAlive,
                    [](const std::string& event) {
                      TraceDebug({"Spool run " + event, SpoolDirectory()});
-                   }}) {
+                   }}),
+      clockWatch_([this] { controller_.TimeChange(); },
+                  [](const std::string& error) { TraceDebug({"Clock change watch", error}); }) {
   controller_.SetOnEnded(std::move(frontEnd.quit));
+  // Without the watch a set clock still reaches the timer, at the latest one interval later.
+  std::string error;
+  if (!clockWatch_.Start(error)) TraceDebug({"Clock change watch", error});
 }
 
 SpoolerRuntime::~SpoolerRuntime() = default;

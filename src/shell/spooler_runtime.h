@@ -1,14 +1,15 @@
 #pragma once
 // A running spooler: the mail transport, the result log, the spool run state, the spool engine,
-// the controller and the control channel, built in this order and torn down in the reverse one
-// (the controller joins its worker thread before the engine and the transport go). Every mode
-// that spools builds one and passes in its own front end: what it shows the user and how the
-// process quits. The caller owns the application object; the runtime needs its event loop.
+// the controller, the watch on the wall clock and the control channel, built in this order and
+// torn down in the reverse one (the controller joins its worker thread before the engine and
+// the transport go). Every mode that spools builds one and passes in its own front end: what it
+// shows the user and how the process quits. The caller owns the application object; the runtime needs its event loop.
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/spool_engine.h"
+#include "platform/clock_change.h"
 #include "platform/control_channel.h"
 #include "reporting/result_log.h"
 #include "reporting/syslog_sink.h"
@@ -52,6 +53,7 @@ class SpoolerRuntime {
   MailTransport transport_;
   SpoolEngine engine_;
   SpoolerController controller_;
+  ClockChangeWatch clockWatch_;
   std::unique_ptr<ControlServer> control_;
 };
 

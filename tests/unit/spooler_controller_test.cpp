@@ -50,6 +50,7 @@ class SpoolerControllerTest : public ::testing::Test {
   test::TempDir dir;
   SpoolerSettings settings;
   LocalDateTime now = kStart;
+  long utcOffset = 3600;
   bool network = true;
   bool settingsLoad = true;
   std::vector<std::pair<SpoolerState, std::string>> shown;
@@ -73,7 +74,8 @@ class SpoolerControllerTest : public ::testing::Test {
          shown.emplace_back(shownState, text);
        },
        [this] { return settingsLoad; }, [this] { return settings; }, [this] { return network; },
-       [this](const std::string& event) { runEvents.push_back(event); }, [this] { return now; }}};
+       [this](const std::string& event) { runEvents.push_back(event); }, [this] { return now; },
+       [this] { return utcOffset; }}};
 };
 
 // "Spooling eMail" while a run is busy: service_test.cpp.
@@ -161,6 +163,32 @@ TEST_F(SpoolerControllerTest, OfflineTicksRetryEveryThreeSeconds) {
   now = kStart.AddSeconds(50);
   EXPECT_TRUE(controller.SpoolNow());
   EXPECT_EQ(NextRun(), 53);
+  EXPECT_TRUE(runEvents.empty());
+}
+
+// Ticks in order (seconds after kStart), each before the next run so that none starts.
+struct ClockTick {
+  int at;
+  long offset;
+  int nextRunBefore;
+  std::int64_t nextRunAfter;
+};
+
+TEST_F(SpoolerControllerTest, OffsetChangesAndClocksSetBackMoveTheNextRun) {
+  controller.StartService();
+  const std::vector<ClockTick> ticks = {
+      {10, 3600, 30, 30},                         // a plain tick
+      {10, 7200, 50, 13},                         // summer time begins: a time change
+      {0, 7200, 63, 63},                          // at now + UpDelay + 3 s
+      {-3590, 7200, 30, -3590 + kUpDelay + 3},    // the clock set back an hour
+  };
+  for (const ClockTick& tick : ticks) {
+    now = kStart.AddSeconds(tick.at);
+    utcOffset = tick.offset;
+    state.SetNextRun(kStart.AddSeconds(tick.nextRunBefore));
+    controller.Tick();
+    EXPECT_EQ(NextRun(), tick.nextRunAfter) << "tick at " << tick.at;
+  }
   EXPECT_TRUE(runEvents.empty());
 }
 
