@@ -1,0 +1,11 @@
+// The tests run inside a QApplication, as the tray needs one; with no platform named, offscreen
+// (no display, no panel).
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
