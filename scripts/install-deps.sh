@@ -32,9 +32,16 @@ rig_pkgs=(
   dante-server microsocks curl openssl iproute2 postfix
   time  # /usr/bin/time -v for bench/memory.sh
 )
+# The desktop tests (tests/desktop): a virtual X server, a panel, mouse and keys, screenshots
+# (x11-utils: xprop), and for the desktop notifications a private session bus with a mock
+# notification server and notify-send.
+desktop_pkgs=(
+  xvfb trayer xdotool imagemagick x11-apps x11-utils python3-dbusmock dbus-daemon libnotify-bin
+)
 
 wanted=("${build_pkgs[@]}")
-$program_only || wanted+=("${doc_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}")
+$program_only ||
+  wanted+=("${doc_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}" "${desktop_pkgs[@]}")
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
