@@ -48,11 +48,11 @@ QLabel* AboutBox::createTitle() {
   return title;
 }
 
-QLabel* AboutBox::createTextLabel(const QString& objectName, const QString& text) {
+QLabel* AboutBox::createTextLabel(const QString& objectName, const QString& text, bool wrap) {
   auto* label = new QLabel(text, this);
   label->setObjectName(objectName);
   label->setTextFormat(Qt::PlainText);
-  label->setWordWrap(true);
+  label->setWordWrap(wrap);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return label;
 }
@@ -76,15 +76,19 @@ QPushButton* AboutBox::createButton(const QString& objectName, const QString& te
 }
 
 void AboutBox::createLayout() {
+  // Wide enough that the description wraps into a few lines rather than a column.
+  setMinimumWidth(fontMetrics().averageCharWidth() * 64);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(createTitle());
   layout->addWidget(createTextLabel(QStringLiteral("lblVersion"), tr("Version %1").arg(info_.version)));
   layout->addWidget(createTextLabel(QStringLiteral("lblDisplayName"), info_.displayName));
   layout->addWidget(createTextLabel(QStringLiteral("lblDescription"), info_.description));
   layout->addSpacing(8);
-  layout->addWidget(createTextLabel(QStringLiteral("lblSettingsFile"), tr("Settings file: %1").arg(info_.settingsFile)));
+  // Paths stay on one line each: wrapped, they would read as two paths.
   layout->addWidget(
-      createTextLabel(QStringLiteral("lblSpoolDirectory"), tr("Spool directory: %1").arg(info_.spoolDirectory)));
+      createTextLabel(QStringLiteral("lblSettingsFile"), tr("Settings file: %1").arg(info_.settingsFile), false));
+  layout->addWidget(createTextLabel(QStringLiteral("lblSpoolDirectory"),
+                                    tr("Spool directory: %1").arg(info_.spoolDirectory), false));
   layout->addSpacing(8);
   layout->addWidget(createTextLabel(
       QStringLiteral("lblLicence"),

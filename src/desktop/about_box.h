@@ -31,7 +31,7 @@ class AboutBox : public QDialog {
 
  private:
   QLabel* createTitle();
-  QLabel* createTextLabel(const QString& objectName, const QString& text);
+  QLabel* createTextLabel(const QString& objectName, const QString& text, bool wrap = true);
   QLabel* createManualLink();
   QPushButton* createButton(const QString& objectName, const QString& text);
   void createLayout();
