@@ -28,6 +28,7 @@ bool TrayIcon::SetIcon(const QIcon& picture, const QString& tooltip) {
       if (reason == QSystemTrayIcon::DoubleClick) emit LeftMouseDblClick();
     });
     connect(icon_.get(), &QSystemTrayIcon::messageClicked, this, &TrayIcon::BallonUserClick);
+    icon_->setContextMenu(menu_);
   }
   icon_->setIcon(picture);
   icon_->setToolTip(PanelTooltip(tooltip, balloons_));
@@ -44,6 +45,13 @@ bool TrayIcon::ShowBalloon(int iconIndex, bool silent, const QString& title, con
                                      : QSystemTrayIcon::Information;
   icon_->showMessage(title.left(63), text.left(255), kind);
   return true;
+}
+
+QString TrayIcon::ToolTip() const { return icon_ ? icon_->toolTip() : QString(); }
+
+void TrayIcon::SetMenu(QMenu* menu) {
+  menu_ = menu;
+  if (icon_) icon_->setContextMenu(menu_);
 }
 
 bool TrayIcon::RemoveIcon() {

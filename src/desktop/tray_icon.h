@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace pv {
@@ -32,6 +33,10 @@ class TrayIcon : public QObject {
   // False when no icon was shown.
   bool RemoveIcon();
   bool CanShowBalloons() const { return balloons_; }
+  // The tooltip as the panel has it; "" without an icon.
+  QString ToolTip() const;
+  // The popup menu of a right click (the owner keeps it); also for an icon made later.
+  void SetMenu(QMenu* menu);
 
  signals:
   void RightMouseButton();
@@ -41,6 +46,7 @@ class TrayIcon : public QObject {
 
  private:
   bool balloons_;
+  QMenu* menu_ = nullptr;
   std::unique_ptr<QSystemTrayIcon> icon_;
 };
 

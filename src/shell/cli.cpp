@@ -1,10 +1,15 @@
 #include "shell/cli.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "platform/control_channel.h"
+#include "platform/desktop_session.h"
+#include "platform/system_info.h"
+#include "platform/user_dirs.h"
 #include "pv_version.h"
 #include "shell/command_line.h"
 #include "shell/deliver_command.h"
@@ -29,6 +34,10 @@ constexpr const char* kUsage = R"(Usage: postvane [switch=1 ...]
 Postvane delivers the mails that scripts and programs drop into its spool
 directory (complete MIME files, *.eml by default) by SMTP, retries failed
 mails on a schedule and returns undeliverable ones to their sender.
+
+Without service=1 it is the spooler of this user: at a desktop with an icon in
+the panel's notification area and desktop notifications, else headless. A
+second start asks the running spooler to show its settings.
 
 Switches (found anywhere in the command line, without regard to case):
   service=1        run as the headless system service, in the foreground
@@ -116,16 +125,54 @@ void PrintStartupValues(const StartupValues& v) {
             << "  ServiceDisplayName    = " << v.ServiceDisplayName << "\n";
 }
 
-// Settings mode: the settings window comes with the desktop edition; show what it would edit.
-int ShowSettingsOnly(const StartupValues& startup) {
-  std::cout << "\nSettings mode: the settings window comes with the desktop edition.\n"
-            << "Settings file: " << startup.SettingsFile << "\n";
-  return 0;
+// A spooler of this user runs at this desktop: it raises its own settings window, so that what
+// is saved there reaches it. Not from a remote session, whose user would not see the window.
+bool HandedToRunningSpooler() {
+  if (IsRemoteSession()) return false;
+  const std::string socket = RuntimeDirectory() + "/" + kControlSocketName;
+  if (!FileExists(socket)) return false;
+  std::string error;
+  if (SendControlRequest(socket, "SHOWSETTINGS", error, 2000) != "OK") return false;
+  std::cout << "\nThe running spooler shows its settings window.\n";
+  return true;
+}
+
+// Settings mode: the settings window, or without a desktop the settings in use and why.
+int RunSettingsMode(int argc, char** argv, const StartupValues& startup,
+                    const DesktopModes& desktop) {
+  if (HandedToRunningSpooler()) return 0;
+  const DesktopSession session = FindDesktopSession();
+  if (session.reachable && desktop.runSettings) {
+    if (!session.platform.empty()) ::setenv("QT_QPA_PLATFORM", session.platform.c_str(), 1);
+    return desktop.runSettings(argc, argv, startup);
+  }
+  std::string text, error;
+  if (DescribeSettingsFile(startup, text, error))
+    std::cout << "\n" << text;
+  else
+    std::cerr << "postvane: " << startup.SettingsFile << ": cannot be read (" << error << ")\n";
+  std::cerr << "postvane: settings mode needs a desktop session ("
+            << (session.reason.empty() ? "this program has none" : session.reason) << ")\n";
+  return 1;
+}
+
+// Tray mode where a desktop answers, else the headless spooler of this user.
+int RunUserSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock,
+                   const DesktopModes& desktop) {
+  if (desktop.runTray) {
+    const DesktopSession session = FindDesktopSession();
+    if (session.reachable) {
+      if (!session.platform.empty()) ::setenv("QT_QPA_PLATFORM", session.platform.c_str(), 1);
+      return desktop.runTray(argc, argv, startup, holdsInstanceLock);
+    }
+    std::cout << "\nNo desktop session (" << session.reason << "): spooling without a tray icon\n";
+  }
+  return RunSpooler(argc, argv, startup, holdsInstanceLock);
 }
 
 }  // namespace
 
-int RunMain(int argc, char** argv) {
+int RunMain(int argc, char** argv, const DesktopModes& desktop) {
   // The codeset decides the system code page; numbers stay in the C locale.
   std::setlocale(LC_CTYPE, "");
   std::setlocale(LC_TIME, "");
@@ -159,7 +206,7 @@ int RunMain(int argc, char** argv) {
   if (line.command == Command::Deliver) return DeliverFile(line.file, JoinArguments(argc, argv));
   const StartupValues& startup = Startup();
   PrintStartupValues(startup);
-  if (startup.SettingsMode) return ShowSettingsOnly(startup);
+  if (startup.SettingsMode) return RunSettingsMode(argc, argv, startup, desktop);
   if (startup.IsService &&
       platform.instanceLock().TryAcquire() == InstanceLock::Result::HeldByOther) {
     std::cerr << "postvane: another spooler runs here (" << platform.instanceLock().path()
@@ -169,7 +216,9 @@ int RunMain(int argc, char** argv) {
   MakeDirectories(startup.ProgramDirectory);
   if (!startup.LogDirectory.empty()) MakeDirectories(RemoveTrailingSeparator(startup.LogDirectory));
   MakeDirectories(RemoveTrailingSeparator(DirectoryPart(startup.SettingsFile)));
-  return RunSpooler(argc, argv, startup, platform.instanceLock().held());
+  const bool holdsLock = platform.instanceLock().held();
+  if (startup.IsService) return RunSpooler(argc, argv, startup, holdsLock);
+  return RunUserSpooler(argc, argv, startup, holdsLock, desktop);
 }
 
 }  // namespace pv

@@ -54,6 +54,11 @@ const ControlRequest kControlRequests[] = {
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        return spooler.ContService() ? "OK" : "FAILED";
      }},
+    // A second start of the desktop spooler hands its user over to the running one.
+    {"SHOWSETTINGS", Askers::Owners, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) -> std::string {
+       return spooler.ShowSettings() ? "OK" : "NO DESKTOP";
+     }},
     {"QUEUE", Askers::QueueUsers, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) {
        return spooler.QueueAnswer("QUEUE", "");

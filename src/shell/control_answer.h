@@ -1,7 +1,7 @@
 #pragma once
 // The answers of the control channel: one request line in, one answer line out. SPOOLNOW,
-// STATUS and SPOOLDIR are for anyone who reaches the socket; PAUSE and CONTINUE only for the
-// spooler's own user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also
+// STATUS and SPOOLDIR are for anyone who reaches the socket; PAUSE, CONTINUE and SHOWSETTINGS
+// only for the spooler's own user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also
 // for the members of the group `postvane`, who may not read the service's spool directory
 // themselves.
 #include <functional>
@@ -29,13 +29,15 @@ class ControlledSpooler {
   // "QUEUE" with name "", or an operation on a mail name checked by ValidMailName ("*" with
   // "RETRY": every mail of the spool pattern).
   virtual std::string QueueAnswer(std::string_view verb, const std::string& name) = 0;
+  // Shows (or raises) the settings window at the spooler's desktop; false where it has none.
+  virtual bool ShowSettings() { return false; }
 };
 
 // Whether a user id belongs to the group `postvane`.
 using GroupMembership = std::function<bool(uid_t uid)>;
 
 // The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
-// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", the status line,
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", "NO DESKTOP", the status line,
 // "<spool directory>\t<extension>", a queue answer or "UNKNOWN".
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
                           uid_t ownUid, const GroupMembership& inServiceGroup);

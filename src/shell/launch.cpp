@@ -1,6 +1,5 @@
 #include "shell/launch.h"
 
-#include <QCoreApplication>
 #include <iostream>
 
 #include "platform/control_channel.h"
@@ -20,19 +19,21 @@ namespace pv {
 namespace {
 
 // SIGTERM and SIGINT stop the spooler after the mail in hand; SIGHUP reloads the settings.
-void WatchSignals(SignalEvents& signalEvents, SpoolerController& controller, SystemdLink& systemd) {
-  signalEvents.OnStop([&controller, &systemd] {
+void WatchSignals(SignalEvents& signalEvents, const SpoolerLifeCycle& lifeCycle,
+                  SystemdLink& systemd) {
+  signalEvents.OnStop([&lifeCycle, &systemd] {
     const std::string stopping = "Stopping: finishing the mail in hand";
     TraceDebug({"Stop requested"});
     std::cout << stopping << std::endl;
     systemd.Stopping(stopping);
-    controller.EndService();
+    lifeCycle.end();
   });
-  signalEvents.OnReload([&controller] { controller.ContService(); });
+  signalEvents.OnReload([&lifeCycle] { lifeCycle.reload(); });
   signalEvents.Watch();
 }
 
-// Loads the settings record, prints what it holds and tells what the check finds.
+}  // namespace
+
 void LoadAndPrintSettings(const StartupValues& startup) {
   const bool loaded = LoadSettingsRecord();
   TellSettingsFindings(startup);
@@ -41,7 +42,28 @@ void LoadAndPrintSettings(const StartupValues& startup) {
     if (!line.empty()) std::cout << "  " << line << "\n";
 }
 
-}  // namespace
+int RunSpoolerLoop(QCoreApplication& app, SignalEvents& signalEvents, SpoolerRuntime& runtime,
+                   const StartupValues& startup, bool holdsInstanceLock, SystemdLink& systemd,
+                   const SpoolerLifeCycle& lifeCycle) {
+  if (holdsInstanceLock) runtime.RecoverStrandedMails();
+  std::string error;
+  if (!runtime.ListenForControl(RuntimeDirectory(), error))
+    std::cerr << "postvane: " << error << "\n";
+  WatchSignals(signalEvents, lifeCycle, systemd);
+
+  lifeCycle.start();
+  SpoolerController& controller = runtime.controller();
+  const std::string spoolDirectory = DirectoryPart(SettingsSnapshot().SpoolFilePattern);
+  std::cout << "Spooling " << spoolDirectory << " (" << controller.StatusText() << ")"
+            << std::endl;
+  TraceDebug({"Start", startup.IsService ? "service" : "desktop spooler", startup.SettingsFile,
+              spoolDirectory});
+  systemd.Ready(controller.StatusText());
+  const int code = app.exec();
+  TraceDebug({"Exit", std::to_string(code)});
+  systemd.Finish();
+  return code;
+}
 
 int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
   SignalEvents signalEvents;  // before any thread exists
@@ -54,24 +76,12 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
                          {notifier,
                           [&systemd](SpoolerState, const std::string& text) { systemd.Status(text); },
                           [] { QCoreApplication::quit(); }});
-  if (holdsInstanceLock) runtime.RecoverStrandedMails();
-  std::string error;
-  if (!runtime.ListenForControl(RuntimeDirectory(), error))
-    std::cerr << "postvane: " << error << "\n";
   SpoolerController& controller = runtime.controller();
-  WatchSignals(signalEvents, controller, systemd);
-
-  controller.StartService();
-  const std::string spoolDirectory = DirectoryPart(SettingsSnapshot().SpoolFilePattern);
-  std::cout << "Spooling " << spoolDirectory << " (" << controller.StatusText() << ")"
-            << std::endl;
-  TraceDebug({"Start", startup.IsService ? "service" : "desktop spooler", startup.SettingsFile,
-              spoolDirectory});
-  systemd.Ready(controller.StatusText());
-  const int code = app.exec();
-  TraceDebug({"Exit", std::to_string(code)});
-  systemd.Finish();
-  return code;
+  const SpoolerLifeCycle lifeCycle{[&controller] { return controller.StartService(); },
+                                   [&controller] { return controller.EndService(); },
+                                   [&controller] { return controller.ContService(); }};
+  return RunSpoolerLoop(app, signalEvents, runtime, startup, holdsInstanceLock, systemd,
+                        lifeCycle);
 }
 
 int AskSpoolers(const std::string& request) {

@@ -83,22 +83,27 @@ int RunCheckConfig(const CommandLine& line) {
   return findings.empty() ? kSettingsDone : kSettingsFindings;
 }
 
-int RunShowConfig(const CommandLine& line) {
-  InstallToolStartup(line.service);
-  const StartupValues& startup = Startup();
+bool DescribeSettingsFile(const StartupValues& startup, std::string& text, std::string& error) {
   IniDocument document;
-  std::string error;
-  if (!ReadSettingsDocument(startup.SettingsFile, document, error)) {
-    std::cerr << "postvane: " << startup.SettingsFile << ": cannot be read (" << error << ")\n";
-    return kSettingsFindings;
-  }
+  if (!ReadSettingsDocument(startup.SettingsFile, document, error)) return false;
   ListingDefaults defaults;
   defaults.startup = SettingsDefaultsOf(startup);
   defaults.systemSocksProxy = GetSystemSocksProxy();
-  std::cout << "Settings file: " << startup.SettingsFile
-            << (FileExists(startup.SettingsFile) ? "" : " (not there: every key takes its default)")
-            << "\n"
-            << FormatSettingsListing(ListSettings(document, defaults));
+  text = "Settings file: " + startup.SettingsFile +
+         (FileExists(startup.SettingsFile) ? "" : " (not there: every key takes its default)") +
+         "\n" + FormatSettingsListing(ListSettings(document, defaults));
+  return true;
+}
+
+int RunShowConfig(const CommandLine& line) {
+  InstallToolStartup(line.service);
+  const StartupValues& startup = Startup();
+  std::string text, error;
+  if (!DescribeSettingsFile(startup, text, error)) {
+    std::cerr << "postvane: " << startup.SettingsFile << ": cannot be read (" << error << ")\n";
+    return kSettingsFindings;
+  }
+  std::cout << text;
   return kSettingsDone;
 }
 

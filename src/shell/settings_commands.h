@@ -19,6 +19,11 @@ std::vector<std::string> CheckSettingsFile(const StartupValues& startup, Setting
 // system log.
 void TellSettingsFindings(const StartupValues& startup);
 
+// Every key of the settings file of these start-up values with its value (secrets masked), its
+// default and its origin, headed by the file's name, as --show-config prints it; false with
+// error set when the file exists but cannot be read.
+bool DescribeSettingsFile(const StartupValues& startup, std::string& text, std::string& error);
+
 // Run the command that line names; the process's exit code (SettingsCommandExitCode).
 int RunCheckConfig(const CommandLine& line);
 int RunShowConfig(const CommandLine& line);

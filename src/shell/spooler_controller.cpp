@@ -54,9 +54,12 @@ std::string SpoolerController::StatusText() const {
     case SpoolerState::Paused: return "Paused";
     case SpoolerState::Waiting: break;
   }
-  return "Next Run at " + FormatGeneralDate(std::min(
-                              parts_.state.NextRun(),
-                              LatestNextRun(parts_.now(), parts_.settings().UpDelay)));
+  return "Next Run at " + NextRunText();
+}
+
+std::string SpoolerController::NextRunText() const {
+  return FormatGeneralDate(
+      std::min(parts_.state.NextRun(), LatestNextRun(parts_.now(), parts_.settings().UpDelay)));
 }
 
 void SpoolerController::UpdateTrayStatus() {
@@ -113,7 +116,7 @@ bool SpoolerController::SpoolNow() {
   return true;
 }
 
-void SpoolerController::TimeChange() {
+void SpoolerController::SpoolSoon() {
   parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
 }
 

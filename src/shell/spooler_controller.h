@@ -59,14 +59,18 @@ class SpoolerController {
 
   // An immediate run (the spool-now request): the next tick starts it. Ignored while paused.
   bool SpoolNow();
+  // "Spool now!" from the menu: the next run 3 seconds from now.
+  void SpoolSoon();
   // The wall clock was set or the local offset changed: the next run 3 seconds from now.
-  void TimeChange();
+  void TimeChange() { SpoolSoon(); }
 
   bool IsOnline() const;
   void UpdateTrayStatus();
   SpoolerState CurrentState() const;
   // One line for people and for --status: the state and the next run.
   std::string StatusText() const;
+  // The next run in the general date format (held to the latest one there can be).
+  std::string NextRunText() const;
 
   // One tick of the timer (every second while running): a changed UTC offset counts as a time
   // change; when the next run is due, starts it on the worker thread, or, offline, tries again

@@ -27,13 +27,17 @@ ReportingValues ReportingValuesOf(const StartupValues& startup) {
 
 std::string SpoolDirectory() { return DirectoryPart(SettingsSnapshot().SpoolFilePattern); }
 
-// The controller and the settings record, as the control channel asks them.
+// The controller and the settings record, as the control channel asks them; pause, continue
+// and the settings window through the front end where it has its own.
 class ControlledController : public ControlledSpooler {
  public:
-  explicit ControlledController(SpoolerController& controller) : controller_(controller) {}
+  ControlledController(SpoolerController& controller, const std::function<bool()>& pause,
+                       const std::function<bool()>& cont, const std::function<bool()>& showSettings)
+      : controller_(controller), pause_(pause), cont_(cont), showSettings_(showSettings) {}
   bool SpoolNow() override { return controller_.SpoolNow(); }
-  bool PauseService() override { return controller_.PauseService(); }
-  bool ContService() override { return controller_.ContService(); }
+  bool PauseService() override { return pause_ ? pause_() : controller_.PauseService(); }
+  bool ContService() override { return cont_ ? cont_() : controller_.ContService(); }
+  bool ShowSettings() override { return showSettings_ && showSettings_(); }
   std::string StatusText() const override { return controller_.StatusText(); }
   SpoolerSettings Settings() const override { return SettingsSnapshot(); }
   std::string QueueAnswer(std::string_view verb, const std::string& name) override {
@@ -42,6 +46,9 @@ class ControlledController : public ControlledSpooler {
 
  private:
   SpoolerController& controller_;
+  const std::function<bool()>& pause_;
+  const std::function<bool()>& cont_;
+  const std::function<bool()>& showSettings_;
 };
 
 }  // namespace
@@ -63,6 +70,9 @@ SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string command
                    [](const std::string& event) {
                      TraceDebug({"Spool run " + event, SpoolDirectory()});
                    }}),
+      pause_(std::move(frontEnd.pause)),
+      cont_(std::move(frontEnd.cont)),
+      showSettings_(std::move(frontEnd.showSettings)),
       clockWatch_([this] { controller_.TimeChange(); },
                   [](const std::string& error) { TraceDebug({"Clock change watch", error}); }) {
   controller_.SetOnEnded(std::move(frontEnd.quit));
@@ -89,7 +99,7 @@ void SpoolerRuntime::RecoverStrandedMails() {
 bool SpoolerRuntime::ListenForControl(const std::string& runtimeDirectory, std::string& error) {
   control_ = std::make_unique<ControlServer>(
       runtimeDirectory, [this](const std::string& request, uid_t peer) {
-        ControlledController spooler(controller_);
+        ControlledController spooler(controller_, pause_, cont_, showSettings_);
         return ControlAnswer(spooler, request, peer, ::geteuid(),
                              [](uid_t uid) { return UserInGroup(uid, kServiceGroup); });
       });

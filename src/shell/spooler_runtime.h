@@ -28,6 +28,12 @@ struct SpoolerFrontEnd {
   std::function<void(SpoolerState state, const std::string& text)> showState;
   // Called once the spooler has ended: ends the event loop.
   std::function<void()> quit;
+  // The life cycle as the front end runs it (the tray's menu follows it); empty: the
+  // controller's own. Pause and continue asked over the control channel take this way.
+  std::function<bool()> pause = nullptr;
+  std::function<bool()> cont = nullptr;
+  // Shows the settings window (SHOWSETTINGS); empty where there is no desktop.
+  std::function<bool()> showSettings = nullptr;
 };
 
 class SpoolerRuntime {
@@ -53,6 +59,7 @@ class SpoolerRuntime {
   MailTransport transport_;
   SpoolEngine engine_;
   SpoolerController controller_;
+  std::function<bool()> pause_, cont_, showSettings_;
   ClockChangeWatch clockWatch_;
   std::unique_ptr<ControlServer> control_;
 };

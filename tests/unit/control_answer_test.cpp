@@ -68,6 +68,8 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
       {"PAUSE", kOwn, kRoot, false, true, "DENIED", Calls{}},  // a user does not pause root's service
       {"PAUSE", kUnknownPeer, kOwn, false, true, "DENIED", Calls{}},
       {"CONTINUE", kRoot, kOwn, true, false, "FAILED", Calls{"ContService"}},
+      {"SHOWSETTINGS", kOwn, kOwn, false, true, "NO DESKTOP", Calls{}},  // a headless spooler
+      {"SHOWSETTINGS", kOther, kOwn, false, true, "DENIED", Calls{}},
       {"pause", kOwn, kOwn, false, true, "UNKNOWN", Calls{}},  // requests are exact
       {"", kOwn, kOwn, false, true, "UNKNOWN", Calls{}},
   };
