@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "desktop/about_box.h"
 #include "desktop/settings_view.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
@@ -67,7 +68,8 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   SpoolerRuntime runtime(startup, JoinArguments(argc, argv),
                          TrayFrontEnd(notifier, tray, spooler));
   TrayMenu menu;
-  TraySpooler traySpooler(runtime.controller(), tray, menu, {nullptr, [] { ShowSettingsView(); }});
+  const TrayWindows windows{[] { ShowAboutBox(nullptr, false); }, [] { ShowSettingsView(); }};
+  TraySpooler traySpooler(runtime.controller(), tray, menu, windows);
   spooler = &traySpooler;
 
   SystemdLink systemd(false);

@@ -1,28 +1,30 @@
 #include "desktop/tray_status.h"
 
+#include <QCoreApplication>
+
 namespace pv {
 namespace {
 
-const QString kTitle = QStringLiteral("Postvane");
+QString Tr(const char* text) { return QCoreApplication::translate("TrayStatus", text); }
 
 TrayStatus TwoLines(TrayPicture picture, const QString& second) {
-  return {picture, kTitle + QStringLiteral("\r\n") + second};
+  return {picture, Tr("Postvane") + QStringLiteral("\r\n") + second};
 }
 
 }  // namespace
 
 TrayStatus TrayStatusFor(SpoolerState state, const QString& nextRun) {
   switch (state) {
-    case SpoolerState::Offline: return TwoLines(TrayPicture::Offline, QStringLiteral("Not connected to the internet"));
-    case SpoolerState::Spooling: return TwoLines(TrayPicture::Spooling, QStringLiteral("Spooling eMail"));
-    case SpoolerState::Paused: return TwoLines(TrayPicture::Paused, QStringLiteral("Paused"));
+    case SpoolerState::Offline: return TwoLines(TrayPicture::Offline, Tr("Not connected to the internet"));
+    case SpoolerState::Spooling: return TwoLines(TrayPicture::Spooling, Tr("Spooling eMail"));
+    case SpoolerState::Paused: return TwoLines(TrayPicture::Paused, Tr("Paused"));
     case SpoolerState::Waiting: break;
   }
-  return TwoLines(TrayPicture::Waiting, QStringLiteral("Next Run at ") + nextRun);
+  return TwoLines(TrayPicture::Waiting, Tr("Next Run at ") + nextRun);
 }
 
 TrayStatus PreparingTrayStatus() {
-  return {TrayPicture::Waiting, QStringLiteral("Preparing. Please be patient.")};
+  return {TrayPicture::Waiting, Tr("Preparing. Please be patient.")};
 }
 
 QString PanelTooltip(const QString& tooltip, bool balloonsSupported) {

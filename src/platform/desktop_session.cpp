@@ -94,6 +94,8 @@ bool ParseXDisplay(const std::string& display, XDisplayAddress& address) {
   const std::size_t colon = display.rfind(':');
   if (colon == std::string::npos) return false;
   address.host = display.substr(0, colon);
+  if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']')
+    address.host = address.host.substr(1, address.host.size() - 2);
   const char* first = display.data() + colon + 1;
   const char* last = display.data() + display.size();
   const auto [end, error] = std::from_chars(first, last, address.number);

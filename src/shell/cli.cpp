@@ -35,6 +35,10 @@ Postvane delivers the mails that scripts and programs drop into its spool
 directory (complete MIME files, *.eml by default) by SMTP, retries failed
 mails on a schedule and returns undeliverable ones to their sender.
 
+Without service=1 it is the spooler of this user: at a desktop with an icon in
+the panel's notification area and desktop notifications, else headless. A
+second start asks the running spooler to show its settings.
+
 Switches (found anywhere in the command line, without regard to case):
   service=1        run as the headless system service, in the foreground
   settingsmode=1   only offer the settings

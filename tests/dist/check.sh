@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks of the installed system files as the tools that read them do:
 #   check.sh sysusers|tmpfiles SOURCE_DIR    check.sh logrotate SOURCE_DIR    check.sh man PAGE...
+#   check.sh desktop CMAKE BUILD_DIR  (exit 77, skipped, without desktop-file-validate)
 set -euo pipefail
 what=$1; shift
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -28,6 +29,12 @@ expect_stat() {  # expect_stat PATH MODE USER GROUP
   got=$(stat -c '%a %u %g' "$scratch$1")
   want="$2 $(id_in_root passwd "$3") $(id_in_root group "$4")"
   [ "$got" = "$want" ] || fail "$1: mode/uid/gid $got, want $want"
+}
+
+png_size() {  # png_size FILE: "WIDTH HEIGHT" from the IHDR chunk
+  local b
+  read -r -a b < <(od -An -tu1 -j16 -N8 "$1")
+  echo "$(((b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3])) $(((b[4] << 24) | (b[5] << 16) | (b[6] << 8) | b[7]))"
 }
 
 case $what in
@@ -75,6 +82,28 @@ case $what in
       out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
       [ -z "$out" ] || fail "$page: $out"
     done
+    ;;
+  desktop)
+    # The desktop entry and the application icon as `cmake --install` puts them under /usr.
+    DESTDIR=$scratch "$1" --install "$2" --component desktop --prefix /usr >/dev/null
+    entry=$scratch/usr/share/applications/postvane.desktop
+    hicolor=$scratch/usr/share/icons/hicolor
+    [ -f "$entry" ] || fail "no desktop entry at $entry"
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [ "$icon" = postvane ] || fail "Icon=$icon"
+    [ -f "$hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon"
+    for size in 16 22 24 32 48 64 128 256; do
+      png=$hicolor/${size}x$size/apps/$icon.png
+      [ -f "$png" ] || fail "no icon at ${size}x$size"
+      [ "$(png_size "$png")" = "$size $size" ] || fail "$png is $(png_size "$png") pixels"
+    done
+    if ! command -v desktop-file-validate >/dev/null; then
+      echo "skipped: desktop-file-validate (desktop-file-utils) is missing"
+      exit 77
+    fi
+    # Hints and warnings count as failures too: the entry must be clean.
+    out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
+    [ -z "$out" ] || fail "desktop-file-validate: $out"
     ;;
   *) fail "unknown check $what" ;;
 esac

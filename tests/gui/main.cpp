@@ -6,6 +6,9 @@
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // No session bus unless a test brings its own: nothing may start one that outlives the test.
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

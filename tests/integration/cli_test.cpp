@@ -121,5 +121,42 @@ TEST_F(CliTest, DeliverTellsWhatBecameOfTheMailByItsExitCode) {
   EXPECT_EQ(test::RunPostvane({"--deliver", dir_ + "/missing.eml"}, Env(), dir_).exitCode, 66);
 }
 
+// Without a desktop that answers, tray mode is the headless user spooler and settings mode
+// prints the settings and says why it cannot show them; a second start that finds a headless
+// spooler running (which has no settings window to raise) is settings mode as well.
+TEST_F(CliTest, WithoutADesktopTheUserSpoolerRunsHeadlessAndSettingsModeSaysWhy) {
+  WriteSettings();
+  const struct {
+    const char* display;
+    const char* reason;
+  } displays[] = {{"", "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+                  {":97", "the X display :97 does not answer"}};
+  for (const auto& d : displays) {
+    SCOPED_TRACE(d.display);
+    test::Environment env = Env();
+    if (*d.display) env["DISPLAY"] = d.display;
+    const test::CommandResult settingsMode = test::RunPostvane({"settingsmode=1"}, env, dir_);
+    EXPECT_EQ(settingsMode.exitCode, 1) << settingsMode.output;
+    EXPECT_NE(settingsMode.output.find("Settings file: " + dir_ + "/postvane.start"),
+              std::string::npos) << settingsMode.output;
+    EXPECT_NE(settingsMode.output.find(std::string("postvane: settings mode needs a desktop "
+                                                   "session (") + d.reason + ")"),
+              std::string::npos) << settingsMode.output;
+  }
+
+  const std::string output = dir_ + "/spooler.out";
+  const pid_t spooler = test::SpawnPostvane({}, Env(), output);
+  ASSERT_GT(spooler, 0);
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return test::ReadWholeFile(output).find("Spooling ") != std::string::npos;
+  })) << test::ReadWholeFile(output);
+  EXPECT_NE(test::ReadWholeFile(output).find("spooling without a tray icon"), std::string::npos);
+  const test::CommandResult second = test::RunPostvane({}, Env(), dir_);
+  EXPECT_EQ(second.exitCode, 1) << second.output;
+  EXPECT_NE(second.output.find("settings mode needs a desktop session"), std::string::npos);
+  ::kill(spooler, SIGTERM);
+  EXPECT_EQ(test::WaitForExit(spooler, std::chrono::seconds(20)), 0);
+}
+
 }  // namespace
 }  // namespace pv
