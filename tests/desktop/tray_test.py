@@ -577,6 +577,22 @@ class TrayTest:
         self.expect_picture("waiting", "06-delivered")
         log("ok - spooling: the mail reached the relay, the spool file is gone")
 
+    def case_about(self):
+        self.menu_click("About", MENU_WAITING, None)
+        box = poll("the About box", lambda: self.titled_window("About Postvane"))
+        self.expect_owned_by_spooler(box, "the About box")
+        self.screen.keep("07-about", [("box", box[1:])])
+        self.screen.xdotool("windowfocus", "--sync", box[0])
+        self.screen.xdotool("key", "Return")
+        poll("the About box to close", lambda: self.titled_window("About Postvane") is None, 5)
+        log("ok - about: the menu opens the About box, Return closes it")
+
+    def expect_owned_by_spooler(self, window, what):
+        owner = self.screen.xdotool("getwindowpid", window[0], check=False).strip()
+        if owner != str(self.spooler.pid):
+            raise Failure("%s belongs to pid %s, not to the spooler (%d)"
+                          % (what, owner, self.spooler.pid))
+
     def case_second_start(self):
         result = subprocess.run([self.args.postvane], capture_output=True, text=True,
                                 env=self.spooler_env(self.settings), timeout=15)
@@ -585,10 +601,7 @@ class TrayTest:
             raise Failure("second start: exit %d, output %r" % (result.returncode,
                                                                 result.stdout[-300:]))
         window = poll("the settings window", lambda: self.titled_window("Postvane"))
-        owner = self.screen.xdotool("getwindowpid", window[0], check=False).strip()
-        if owner != str(self.spooler.pid):
-            raise Failure("the settings window belongs to pid %s, not to the spooler (%d)"
-                          % (owner, self.spooler.pid))
+        self.expect_owned_by_spooler(window, "the settings window")
         self.screen.keep("07-settings-window", [("window", window[1:])])
         log("ok - second start: exit 0, the running spooler shows its settings window")
         self.screen.xdotool("windowfocus", "--sync", window[0])
@@ -650,7 +663,7 @@ class TrayTest:
         self.prepare()
         self.start_xvfb()
         cases = [self.case_docks_late, self.case_waiting, self.case_pause_and_panel_restart,
-                 self.case_spooling, self.case_second_start, self.case_stop]
+                 self.case_spooling, self.case_about, self.case_second_start, self.case_stop]
         if offline_possible:
             cases.append(self.case_offline)
         for case in cases + [self.check_tooltips]:
