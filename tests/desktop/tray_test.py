@@ -654,10 +654,19 @@ class TrayTest:
         return os.path.join(self.args.artifacts, name + "-icon.png")
 
     def side_by_side(self):
-        crops = [self.crops[s] for s in STATES if s in self.crops]
-        if crops:
-            target = os.path.join(self.args.artifacts, "states.png")
-            self.screen.run(["/usr/bin/convert"] + crops + ["+append", target])
+        """states.png: the icon in each state, labelled (unlabelled where no font is found)."""
+        shown = [s for s in STATES if s in self.crops]
+        if not shown:
+            return
+        target = os.path.join(self.args.artifacts, "states.png")
+        labelled = ["/usr/bin/montage", "-font", "DejaVu-Sans", "-pointsize", "11"]
+        for state in shown:
+            labelled += ["-label", state, self.crops[state]]
+        labelled += ["-tile", "%dx1" % len(shown), "-geometry", "+6+2", "-background",
+                     "#dcdad5", "-depth", "8", target]
+        if self.screen.run(labelled, check=False).returncode != 0:
+            self.screen.run(["/usr/bin/convert"] + [self.crops[s] for s in shown]
+                            + ["+append", target])
 
     def run(self, offline_possible):
         self.prepare()
