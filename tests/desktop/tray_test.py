@@ -416,12 +416,17 @@ class TrayTest:
         try:
             poll("the %s picture" % state, shows, timeout)
         except Failure as error:
-            raise Failure("%s; differing pixels per picture: %s" % (
-                error, last.get("scores") or "no icon in the panel"))
+            raise Failure("%s; differing pixels per picture: %s%s" % (
+                error, last.get("scores") or "no icon in the panel", self.spooler_note()))
         finally:
             self.keep(name)
         log("ok - %s: the icon shows the %s picture, differing pixels %s" % (
             name, state, last.get("scores")))
+
+    def spooler_note(self):
+        if self.spooler and self.spooler.poll() is not None:
+            return "; the spooler has ended with %d" % self.spooler.returncode
+        return ""
 
     def keep(self, name):
         boxes = []
@@ -435,9 +440,16 @@ class TrayTest:
         return self.screen.keep(name, boxes)
 
     def expect_status(self, pattern, name):
-        text = poll("--status to match %r" % pattern,
-                    lambda: (lambda s: s if s and re.match(pattern, s) else None)(
-                        self.status(check=False)))
+        last = {}
+
+        def matches():
+            last["text"] = self.status(check=False)
+            return last["text"] if last["text"] and re.match(pattern, last["text"]) else None
+
+        try:
+            text = poll("--status to match %r" % pattern, matches)
+        except Failure as error:
+            raise Failure("%s; it said %r%s" % (error, last.get("text"), self.spooler_note()))
         log("ok - %s: --status says %r" % (name, text))
 
     # -- tooltip, menu, windows
