@@ -4,7 +4,8 @@
 Starts its own Xvfb (a free display by -displayfd), trayer as the notification area, a scripted
 SMTP relay on 127.0.0.1 that holds its greeting until told, and the built `postvane` without
 switches; drives the icon and its menu with xdotool and reads the screen with ImageMagick.
-Every daemon it starts dies with it (PR_SET_PDEATHSIG) and is stopped on every way out.
+Every daemon it starts dies with it (PR_SET_PDEATHSIG by setpriv) and is stopped on every way
+out.
 
 The picture of a state is told apart by comparing the icon window's pixels with each of the
 four PNGs laid on the panel's background: the state's own PNG must match, the three others not.
@@ -15,7 +16,6 @@ usage: tray_test.py --postvane BIN --icons DIR --work DIR --artifacts DIR
 Exit codes: 0 passed, 1 failed, 77 skipped (tools missing, or no offline namespace to be had).
 """
 import argparse
-import ctypes
 import os
 import re
 import shutil
@@ -27,7 +27,7 @@ import threading
 import time
 
 SKIP = 77
-TOOLS = ["Xvfb", "trayer", "xdotool", "xprop", "/usr/bin/import", "/usr/bin/convert",
+TOOLS = ["setpriv", "Xvfb", "trayer", "xdotool", "xprop", "/usr/bin/import", "/usr/bin/convert",
          "/usr/bin/compare"]
 STATES = ["waiting", "spooling", "paused", "offline"]
 # The menu's entries from the top, and which are enabled while the spooler waits / is paused.
@@ -59,9 +59,9 @@ def poll(what, probe, timeout=10.0, interval=0.2):
 
 # --- processes ------------------------------------------------------------------------------
 
-def die_with_parent():
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: no daemon outlives a killed test
+# Every daemon gets SIGKILL when the test ends, however it ends (PR_SET_PDEATHSIG, kept
+# across exec).
+DIE_WITH_TEST = ["setpriv", "--pdeathsig", "KILL", "--"]
 
 
 class Processes:
@@ -73,9 +73,8 @@ class Processes:
 
     def start(self, name, argv, env, pass_fds=()):
         out = open(os.path.join(self.work, name + ".log"), "ab")
-        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, pass_fds=pass_fds,
-                                preexec_fn=die_with_parent)
+        proc = subprocess.Popen(DIE_WITH_TEST + argv, env=env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.STDOUT, pass_fds=pass_fds)
         out.close()
         proc.name = name
         self.running.append(proc)
@@ -727,8 +726,9 @@ def reexec_without_network(argv):
     if os.environ.get("PV_TRAY_NETNS") or not shutil.which("unshare") or os.geteuid() != 0:
         return None
     env = dict(os.environ, PV_TRAY_NETNS="1")
-    return subprocess.call(["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0" "$@"',
-                            sys.executable] + argv, env=env, preexec_fn=die_with_parent)
+    return subprocess.call(DIE_WITH_TEST + ["unshare", "-n", "sh", "-c",
+                                            'ip link set lo up && exec "$0" "$@"',
+                                            sys.executable] + argv, env=env)
 
 
 def main():
