@@ -606,6 +606,21 @@ class TrayTest:
             raise Failure("%s belongs to pid %s, not to the spooler (%d)"
                           % (what, owner, self.spooler.pid))
 
+    def case_double_click(self):
+        x, y = self.icon_centre()
+        self.screen.xdotool("mousemove", x, y, "click", "--repeat", 2, "--delay", 80, 1)
+        window = poll("the settings window after a double click",
+                      lambda: self.titled_window("Postvane"))
+        self.expect_owned_by_spooler(window, "the settings window")
+        self.close_window(window)
+        log("ok - double click: the icon opens the settings window")
+
+    def close_window(self, window):
+        self.screen.xdotool("windowfocus", "--sync", window[0])
+        self.screen.xdotool("key", "Escape")
+        poll("the window to close", lambda: not any(
+            w[0] == window[0] for w in self.screen.windows("--name", ".")), 5)
+
     def case_second_start(self):
         result = subprocess.run([self.args.postvane], capture_output=True, text=True,
                                 env=self.spooler_env(self.settings), timeout=15)
@@ -617,9 +632,7 @@ class TrayTest:
         self.expect_owned_by_spooler(window, "the settings window")
         self.screen.keep("07-settings-window", [("window", window[1:])])
         log("ok - second start: exit 0, the running spooler shows its settings window")
-        self.screen.xdotool("windowfocus", "--sync", window[0])
-        self.screen.xdotool("key", "Escape")
-        poll("the settings window to close", lambda: self.titled_window("Postvane") is None, 5)
+        self.close_window(window)
 
     def case_stop(self):
         self.menu_click("Stop", MENU_WAITING, None)
@@ -684,7 +697,8 @@ class TrayTest:
         self.prepare()
         self.start_xvfb()
         cases = [self.case_docks_late, self.case_waiting, self.case_pause_and_panel_restart,
-                 self.case_spooling, self.case_about, self.case_second_start, self.case_stop]
+                 self.case_spooling, self.case_about, self.case_double_click,
+                 self.case_second_start, self.case_stop]
         if offline_possible:
             cases.append(self.case_offline)
         for case in cases + [self.check_tooltips]:
