@@ -595,9 +595,7 @@ class TrayTest:
         box = poll("the About box", lambda: self.titled_window("About Postvane"))
         self.expect_owned_by_spooler(box, "the About box")
         self.screen.keep("07-about", [("box", box[1:])])
-        self.screen.xdotool("windowfocus", "--sync", box[0])
-        self.screen.xdotool("key", "Return")
-        poll("the About box to close", lambda: self.titled_window("About Postvane") is None, 5)
+        self.close_window(box, "Return")
         log("ok - about: the menu opens the About box, Return closes it")
 
     def expect_owned_by_spooler(self, window, what):
@@ -615,9 +613,10 @@ class TrayTest:
         self.close_window(window)
         log("ok - double click: the icon opens the settings window")
 
-    def close_window(self, window):
+    def close_window(self, window, key="Escape"):
+        """Gives the window the keyboard focus (there is no window manager) and presses key."""
         self.screen.xdotool("windowfocus", "--sync", window[0])
-        self.screen.xdotool("key", "Escape")
+        self.screen.xdotool("key", key)
         poll("the window to close", lambda: not any(
             w[0] == window[0] for w in self.screen.windows("--name", ".")), 5)
 
