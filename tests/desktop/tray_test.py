@@ -281,6 +281,10 @@ class TrayTest:
                "DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent"}
         if self.display:
             env["DISPLAY"] = self.display
+        # A sanitizer build's options, as scripts/test.sh sets them.
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
         return env
 
     def spooler_env(self, settings):
