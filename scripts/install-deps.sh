@@ -20,9 +20,11 @@ build_pkgs=(
 # The man pages (docs/man/*.scd, turned into roff when scdoc is found).
 doc_pkgs=(scdoc)
 # Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers
-# and -tmpfiles on scratch directories; it is not started; man-db for `man --warnings`).
+# and -tmpfiles on scratch directories; it is not started; man-db for `man --warnings`). The gui
+# tests start a private session bus (dbus-daemon) with the notification daemon's mock on it.
 test_pkgs=(
   googletest libgtest-dev libgmock-dev systemd logrotate man-db
+  dbus-daemon python3-dbusmock
 )
 # Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
 # swaks's TLS modules are named because recommends are not installed. postfix only provides

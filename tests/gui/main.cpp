@@ -1,11 +1,14 @@
 // The tests run inside a QApplication, as the tray needs one; with no platform named, offscreen
-// (no display, no panel).
+// (no display, no panel). Without a session bus named, none: nothing may autolaunch one, and the
+// notifier's tests start buses of their own.
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }
