@@ -21,9 +21,11 @@ build_pkgs=(
 doc_pkgs=(scdoc)
 # Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers
 # and -tmpfiles on scratch directories; it is not started; man-db for `man --warnings`;
-# desktop-file-utils for desktop-file-validate on the installed desktop entry).
+# desktop-file-utils for desktop-file-validate on the installed desktop entry). The desktop
+# tests start a private session bus (dbus-daemon) with the notification daemon's mock on it.
 test_pkgs=(
   googletest libgtest-dev libgmock-dev systemd logrotate man-db desktop-file-utils
+  dbus-daemon dbus-bin python3-dbusmock
 )
 # Integration tests: the loopback rig in tests/rig (DNS, scripted SMTP servers, SOCKS proxies).
 # swaks's TLS modules are named because recommends are not installed. postfix only provides

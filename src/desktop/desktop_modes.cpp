@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "desktop/about_box.h"
+#include "desktop/desktop_notifier.h"
 #include "desktop/settings_view.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
@@ -63,7 +64,7 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   TrayIcon tray;
   const TrayStatus preparing = PreparingTrayStatus();
   tray.SetIcon(LoadTrayPicture(static_cast<int>(preparing.picture)), preparing.tooltip);
-  SilentNotifier notifier;
+  DesktopNotifier notifier(&tray);
   TraySpooler* spooler = nullptr;
   SpoolerRuntime runtime(startup, JoinArguments(argc, argv),
                          TrayFrontEnd(notifier, tray, spooler));

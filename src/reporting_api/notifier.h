@@ -13,7 +13,8 @@ class Notifier {
  public:
   virtual ~Notifier() = default;
   virtual void ShowBalloon(BalloonIcon icon, const std::string& title, const std::string& text) = 0;
-  // A modal message with the critical icon (tray mode only); returns when it was closed.
+  // A message with the critical icon (tray mode only). Returns without waiting for it to be
+  // closed: the caller may be the worker thread that the desktop's thread is joining.
   virtual void ShowCriticalMessage(const std::string& text) = 0;
 };
 

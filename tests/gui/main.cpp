@@ -1,5 +1,6 @@
 // The tests run inside a QApplication, as the tray needs one; with no platform named, offscreen
-// (no display, no panel).
+// (no display, no panel). Without a session bus named, none: nothing may autolaunch one, and the
+// notifier's tests start buses of their own.
 #include <QApplication>
 #include <gtest/gtest.h>
 

@@ -23,7 +23,9 @@ constexpr const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop
   <type>session</type>
   <listen>unix:path=%s</listen>
   <auth>EXTERNAL</auth>
-  <policy context="default"><allow send_destination="*"/><allow own="*"/></policy>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+  </policy>
 </busconfig>
 )";
 
@@ -56,8 +58,8 @@ class Child {
 class DesktopNotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/lib/python3/dist-packages/dbusmock"))
-      GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock";
+    if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/bin/dbus-send") || !fs::exists("/usr/lib/python3/dist-packages/dbusmock"))
+      GTEST_SKIP() << "needs dbus-daemon, dbus-bin and python3-dbusmock";
     rig_ = test::RigEnv::Load();
     ASSERT_TRUE(rig_.ok()) << rig_.error();
     char pattern[] = "/tmp/pv-notify-XXXXXX";
@@ -65,6 +67,7 @@ class DesktopNotifyTest : public ::testing::Test {
     dir_ = pattern;
     fs::create_directories(dir_ + "/spool");
     fs::create_directories(dir_ + "/run");
+    fs::create_directories(dir_ + "/logs");
     fs::permissions(dir_ + "/run", fs::perms::owner_all);
     StartBus();
   }
@@ -90,8 +93,19 @@ class DesktopNotifyTest : public ::testing::Test {
     mock_ = Child(test::SpawnProgram({"/usr/bin/python3", "-m", "dbusmock", "--session", "-t",
                                       "notification_daemon", "-l", dir_ + "/notify.log"},
                                      {{"DBUS_SESSION_BUS_ADDRESS", address_}}, dir_ + "/mock.out"));
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir_ + "/notify.log"); }))
-        << test::ReadWholeFile(dir_ + "/mock.out");
+    ASSERT_TRUE(WaitUntil([&] { return ServerOnBus(); })) << test::ReadWholeFile(dir_ + "/mock.out");
+  }
+
+  // Whether the mock owns the notification server's name yet.
+  bool ServerOnBus() const {
+    const std::string out = dir_ + "/owner.out";
+    fs::remove(out);
+    const pid_t pid = test::SpawnProgram(
+        {"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+         "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.Notifications"},
+        {{"DBUS_SESSION_BUS_ADDRESS", address_}}, out);
+    return pid > 0 && test::WaitForExit(pid, std::chrono::seconds(5)) == 0 &&
+           test::ReadWholeFile(out).find("boolean true") != std::string::npos;
   }
 
   void StartTraySpooler(bool successBalloons, bool errorBalloons) {
@@ -114,10 +128,12 @@ class DesktopNotifyTest : public ::testing::Test {
         << "From: s@src.test\r\nTo: " << to << "\r\nSubject: notify\r\nMime-Version: 1.0\r\n\r\nHi\r\n";
   }
 
-  std::string Log() const { return test::ReadWholeFile(dir_ + "/notify.log"); }
+  // What the mock logged since the row began.
+  std::string Log() const { return test::ReadWholeFile(dir_ + "/notify.log").substr(logStart_); }
 
   test::RigEnv rig_;
   std::string dir_, address_;
+  std::size_t logStart_ = 0;
   Child bus_, mock_, spooler_;
 };
 
@@ -128,7 +144,7 @@ TEST_F(DesktopNotifyTest, EachResultIsANotificationByItsSwitch) {
   for (const auto& s : switches) {
     SCOPED_TRACE(std::string("success ") + (s.success ? "on" : "off") + ", error " +
                  (s.error ? "on" : "off"));
-    std::ofstream(dir_ + "/notify.log", std::ios::trunc).flush();
+    logStart_ = test::ReadWholeFile(dir_ + "/notify.log").size();
     Drop("ok.eml", "ok-notify@a.test");
     Drop("bad.eml", "reject-notify@a.test");
     StartTraySpooler(s.success, s.error);
