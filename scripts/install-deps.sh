@@ -35,11 +35,10 @@ rig_pkgs=(
   dante-server microsocks curl openssl iproute2 postfix
   time  # /usr/bin/time -v for bench/memory.sh
 )
-# The desktop tests (tests/desktop): a virtual X server, a panel, mouse and keys, screenshots
-# (x11-utils: xprop), and for the desktop notifications a private session bus with a mock
-# notification server and notify-send.
+# The desktop tests (tests/desktop): a virtual X server, a panel (trayer, an XEmbed tray), mouse
+# and keys, screenshots, window properties (x11-utils: xprop).
 desktop_pkgs=(
-  xvfb trayer xdotool imagemagick x11-apps x11-utils python3-dbusmock dbus-daemon libnotify-bin
+  xvfb trayer xdotool imagemagick x11-utils
 )
 
 wanted=("${build_pkgs[@]}")
