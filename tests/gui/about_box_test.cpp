@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "desktop/about_box.h"
@@ -13,17 +15,9 @@ namespace pv {
 namespace {
 
 AboutInfo SampleInfo() {
-  return {QStringLiteral("9.8.7"),
-          QStringLiteral("Postvane - Spooler"),
-          QStringLiteral("Delivers spooled mails."),
-          QStringLiteral("/etc/postvane/postvane.start"),
-          QStringLiteral("/var/spool/postvane/"),
+  return {QStringLiteral("9.8.7"), QStringLiteral("Postvane - Spooler"), QStringLiteral("Delivers spooled mails."),
+          QStringLiteral("/etc/postvane/postvane.start"), QStringLiteral("/var/spool/postvane/"),
           QUrl::fromLocalFile(QStringLiteral("/opt/pv/share/doc/x/html/index.html"))};
-}
-
-QString LabelText(const QWidget& box, const char* name) {
-  const auto* label = box.findChild<QLabel*>(QString::fromLatin1(name));
-  return label ? label->text() : QStringLiteral("<no label %1>").arg(QString::fromLatin1(name));
 }
 
 // Takes the URLs QDesktopServices hands to the "file" scheme.
@@ -37,61 +31,48 @@ class UrlCatcher : public QObject {
   void open(const QUrl& url) { urls.push_back(url); }
 };
 
-int OpenAboutBoxes() {
-  int count = 0;
-  for (QWidget* widget : QApplication::topLevelWidgets())
-    if (qobject_cast<AboutBox*>(widget) && widget->isVisible()) ++count;
-  return count;
+// Visible About boxes, after closed ones are deleted.
+long OpenAboutBoxes() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  const QWidgetList all = QApplication::topLevelWidgets();
+  return std::count_if(all.begin(), all.end(), [](QWidget* w) { return qobject_cast<AboutBox*>(w) && w->isVisible(); });
 }
-
-void DropClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 TEST(AboutBoxTest, ShowsTheGivenInfo) {
   const AboutBox box(SampleInfo());
   EXPECT_EQ(box.objectName(), QStringLiteral("frmAbout"));
   EXPECT_EQ(box.windowTitle(), QStringLiteral("About Postvane"));
-  struct Row {
-    const char* label;
-    QString text;
+  const std::vector<std::tuple<const char*, QString, bool>> rows = {  // label, text, selectable
+      {"lblTitle", "Postvane", false},
+      {"lblVersion", "Version 9.8.7", false},
+      {"lblDisplayName", "Postvane - Spooler", false},
+      {"lblDescription", "Delivers spooled mails.", false},
+      {"lblSettingsFile", "Settings file: /etc/postvane/postvane.start", true},
+      {"lblSpoolDirectory", "Spool directory: /var/spool/postvane/", true},
+      {"lblLicence", "Postvane is free software under the MIT licence. It uses Qt under the GNU LGPL version 3.", false},
   };
-  const std::vector<Row> rows = {
-      {"lblTitle", QStringLiteral("Postvane")},
-      {"lblVersion", QStringLiteral("Version 9.8.7")},
-      {"lblDisplayName", QStringLiteral("Postvane - Spooler")},
-      {"lblDescription", QStringLiteral("Delivers spooled mails.")},
-      {"lblSettingsFile", QStringLiteral("Settings file: /etc/postvane/postvane.start")},
-      {"lblSpoolDirectory", QStringLiteral("Spool directory: /var/spool/postvane/")},
-      {"lblLicence", QStringLiteral("Postvane is free software under the MIT licence. It uses Qt under the GNU "
-                                    "LGPL version 3.")},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.label);
-    EXPECT_EQ(LabelText(box, row.label), row.text);
-  }
-  for (const char* name : {"lblSettingsFile", "lblSpoolDirectory"}) {
+  for (const auto& [name, text, selectable] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_TRUE(box.findChild<QLabel*>(QString::fromLatin1(name))->textInteractionFlags() & Qt::TextSelectableByMouse);
+    const auto* label = box.findChild<QLabel*>(QString::fromLatin1(name));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), text);
+    if (selectable) {
+      EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+    }
   }
-  EXPECT_TRUE(LabelText(box, "lblManual").contains(QStringLiteral("Open the manual")));
-  ASSERT_NE(box.findChild<QPushButton*>(QStringLiteral("cmdAboutQt")), nullptr);
+  EXPECT_NE(box.findChild<QPushButton*>(QStringLiteral("cmdAboutQt")), nullptr);
   EXPECT_TRUE(box.findChild<QPushButton*>(QStringLiteral("cmdOK"))->isDefault());
 }
 
 TEST(AboutBoxTest, EnterAndEscapeClose) {
-  struct Row {
-    Qt::Key key;
-    int result;
-  };
-  const std::vector<Row> rows = {
-      {Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Enter, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.key);
+  for (const auto& [key, result] : std::vector<std::pair<Qt::Key, int>>{
+           {Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Enter, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}}) {
+    SCOPED_TRACE(key);
     AboutBox box(SampleInfo());
     box.show();
-    QWidget* target = box.focusWidget() ? box.focusWidget() : &box;
-    QTest::keyClick(target, row.key);
+    QTest::keyClick(box.focusWidget() ? box.focusWidget() : &box, key);
     EXPECT_FALSE(box.isVisible());
-    EXPECT_EQ(box.result(), row.result);
+    EXPECT_EQ(box.result(), result);
   }
 }
 
@@ -101,8 +82,8 @@ TEST(AboutBoxTest, ManualLinkGoesToTheUrlHandler) {
   box.show();
   auto* link = box.findChild<QLabel*>(QStringLiteral("lblManual"));
   ASSERT_NE(link, nullptr);
-  // The link text starts at the label's left edge.
-  QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(4, link->height() / 2));
+  EXPECT_TRUE(link->text().contains(QStringLiteral("Open the manual")));
+  QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(4, link->height() / 2));  // the text starts at the left edge
   ASSERT_EQ(catcher.urls.size(), 1u);
   EXPECT_EQ(catcher.urls[0], SampleInfo().manualUrl);
 }
@@ -112,19 +93,16 @@ TEST(AboutBoxTest, ShowAboutBoxKeepsOneBoxPerProcess) {
   ASSERT_NE(first, nullptr);
   EXPECT_FALSE(first->isModal());
   first->showMinimized();
-  AboutBox* second = ShowAboutBox(nullptr, true);
-  EXPECT_EQ(second, first);
-  EXPECT_FALSE(second->isMinimized());
+  EXPECT_EQ(ShowAboutBox(nullptr, true), first);
+  EXPECT_FALSE(first->isMinimized());
   EXPECT_EQ(OpenAboutBoxes(), 1);
-  // Closed, the box is gone, and the next call opens a new one.
-  first->close();
-  DropClosedWindows();
+  first->close();  // closed, the box is gone, and the next call opens a new one
   EXPECT_EQ(OpenAboutBoxes(), 0);
-  AboutBox* third = ShowAboutBox(nullptr, true);
-  EXPECT_TRUE(third->isModal());
+  AboutBox* second = ShowAboutBox(nullptr, true);
+  EXPECT_TRUE(second->isModal());
   EXPECT_EQ(OpenAboutBoxes(), 1);
-  third->close();
-  DropClosedWindows();
+  second->close();
+  EXPECT_EQ(OpenAboutBoxes(), 0);
 }
 
 }  // namespace
