@@ -1,8 +1,10 @@
 #include "shell/spooler_controller.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 
 #include "support/paths.h"
@@ -29,11 +31,20 @@ SpoolerController::SpoolerController(ControllerParts parts)
     : parts_(std::move(parts)), utcOffset_(parts_.utcOffset()) {
   timer_.setInterval(kTickMs);
   QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+  runFinishedFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (runFinishedFd_ < 0) std::abort();  // out of descriptors before the spooler starts
+  runFinished_ = std::make_unique<QSocketNotifier>(runFinishedFd_, QSocketNotifier::Read);
+  QObject::connect(runFinished_.get(), &QSocketNotifier::activated, [this] {
+    std::uint64_t count = 0;
+    if (::read(runFinishedFd_, &count, sizeof count) == sizeof count) FinishRun();
+  });
 }
 
 SpoolerController::~SpoolerController() {
   parts_.state.Paused = true;
   if (worker_.joinable()) worker_.join();
+  runFinished_.reset();
+  ::close(runFinishedFd_);
 }
 
 bool SpoolerController::IsOnline() const {
@@ -154,7 +165,9 @@ void SpoolerController::StartRun() {
     // The run has ended: its open sessions say QUIT.
     parts_.transport.CloseAllSessions();
     if (parts_.onRun) parts_.onRun("ends");
-    QMetaObject::invokeMethod(&timer_, [this] { FinishRun(); }, Qt::QueuedConnection);
+    const std::uint64_t one = 1;
+    // A full counter cannot happen: one write per run, read before the next run starts.
+    (void)!::write(runFinishedFd_, &one, sizeof one);
   });
 }
 

@@ -2,9 +2,11 @@
 // The spooler's life cycle and its one-second timer: starts a spool run on a worker thread when
 // the next run is due (and the network allows it), and answers start, pause, continue and stop.
 // Lives on the thread of the event loop; the run's state is shared through SpoolRunState.
+#include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -87,6 +89,10 @@ class SpoolerController {
   std::atomic<bool> workerBusy_{false};
   std::function<void()> onEnded_;
   long utcOffset_ = 0;
+  // The worker says "run finished" through an eventfd, so the hand-off to the event loop is a
+  // read and a write that every thread checker sees, not a functor queued inside Qt.
+  int runFinishedFd_ = -1;
+  std::unique_ptr<QSocketNotifier> runFinished_;
 };
 
 }  // namespace pv
