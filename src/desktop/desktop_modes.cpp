@@ -5,7 +5,8 @@
 
 #include "desktop/about_box.h"
 #include "desktop/desktop_notifier.h"
-#include "desktop/settings_view.h"
+#include "desktop/service_offers.h"
+#include "desktop/settings_window.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
 #include "desktop/tray_spooler.h"
@@ -14,6 +15,7 @@
 #include "reporting_api/notifier.h"
 #include "shell/command_line.h"
 #include "shell/launch.h"
+#include "shell/settings_state.h"
 
 namespace pv {
 namespace {
@@ -53,6 +55,18 @@ SpoolerFrontEnd TrayFrontEnd(Notifier& notifier, TrayIcon& tray, TraySpooler*& s
   return frontEnd;
 }
 
+// The settings window's view of this process.
+SettingsWindowHost SettingsHostOf(const StartupValues& startup) {
+  SettingsWindowHost host;
+  host.settingsMode = startup.SettingsMode;
+  host.remoteSession = IsRemoteSession();
+  host.isService = startup.IsService;
+  host.settingsFile = startup.SettingsFile;
+  host.workingCopy = startup.SettingsWorkingCopy;
+  host.defaults = SettingsDefaultsOf(startup);
+  return host;
+}
+
 }  // namespace
 
 int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
@@ -69,7 +83,16 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   SpoolerRuntime runtime(startup, JoinArguments(argc, argv),
                          TrayFrontEnd(notifier, tray, spooler));
   TrayMenu menu;
-  const TrayWindows windows{[] { ShowAboutBox(nullptr, false); }, [] { ShowSettingsView(); }};
+  SettingsWindowHost settingsHost = SettingsHostOf(startup);
+  settingsHost.settingsMode = false;
+  settingsHost.reload = [&startup] { LoadAndPrintSettings(startup); };
+  settingsHost.spoolNow = [&runtime] { runtime.controller().SpoolNow(); };
+  const TrayWindows windows{[] { ShowAboutBox(nullptr, false); },
+                            [&settingsHost] { ShowSettingsWindow(settingsHost); },
+                            [] {
+                              if (SettingsWindow* window = OpenSettingsWindow())
+                                window->SaveBeforeEnd();
+                            }};
   TraySpooler traySpooler(runtime.controller(), tray, menu, windows);
   spooler = &traySpooler;
 
@@ -84,14 +107,19 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
 }
 
 int RunSettingsWindow(int argc, char** argv, const StartupValues& startup) {
-  (void)startup;
   QApplication app(argc, argv);
   PrepareApplication(app);
   if (IsRemoteSession())
     QMessageBox::information(nullptr, QObject::tr("Postvane"), RemoteSessionMessage());
-  SettingsView view;
-  view.exec();
-  return 0;
+  NoServiceControl service;
+  SettingsWindowHost host = SettingsHostOf(startup);
+  host.settingsMode = true;
+  host.service = &service;
+  SettingsWindow* window = ShowSettingsWindow(host);
+  if (!window) return 1;
+  // The process ends with its one window.
+  QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
+  return app.exec();
 }
 
 DesktopModes DesktopRunModes() { return {RunTraySpooler, RunSettingsWindow}; }

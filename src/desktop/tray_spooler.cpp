@@ -109,8 +109,10 @@ void TraySpooler::StopCommand() {
   if (!wasPaused) PauseService();
   const bool stop = askStop();
   TraceDebug({"Exit"});
-  if (stop)
+  if (stop) {
+    if (windows_.beforeEnd) windows_.beforeEnd();
     EndService();
+  }
   else if (!wasPaused)
     ContService();
 }

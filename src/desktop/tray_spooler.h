@@ -16,6 +16,8 @@ class TrayMenu;
 struct TrayWindows {
   std::function<void()> about;     // the About box, not modal
   std::function<void()> settings;  // the settings window, one per process, not modal
+  // Before Stop ends the spooler: the settings window offers to save unsaved changes.
+  std::function<void()> beforeEnd = nullptr;
 };
 
 // Whether the panel's tray host speaks StatusNotifierItem, which knows a single activation but

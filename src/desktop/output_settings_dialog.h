@@ -1,0 +1,16 @@
+#pragma once
+// Placeholder until the dialog lands.
+#include <QDialog>
+
+#include "desktop/settings_edit.h"
+#include "settings/spooler_settings.h"
+
+namespace pv {
+
+class OutputSettingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  OutputSettingsDialog(SettingsEdit& edit, const SettingsDefaults& defaults, QWidget* owner);
+};
+
+}  // namespace pv
