@@ -48,6 +48,7 @@ class TraySpoolerTest : public ::testing::Test {
   bool settingsLoad = true;
   bool ended = false;
   int settingsShown = 0;
+  int savesOffered = 0;
   SpoolRunState state;
   MailTransport transport;
   NoReports reporter;
@@ -62,7 +63,8 @@ class TraySpoolerTest : public ::testing::Test {
        nullptr, [] { return kStart; }, [] { return 3600L; }}};
   TrayIcon tray;
   TrayMenu menu;
-  TraySpooler traySpooler{controller, tray, menu, {nullptr, [this] { ++settingsShown; }}};
+  TraySpooler traySpooler{controller, tray, menu,
+                          {nullptr, [this] { ++settingsShown; }, [this] { ++savesOffered; }}};
   void SetUp() override {
     spooler = &traySpooler;
     controller.SetOnEnded([this] { ended = true; });
@@ -147,10 +149,13 @@ TEST_F(TraySpoolerTest, StopQuestionHoldsSpoolingAndNoKeepsTheFormerState) {
       pausedDuringQuestion = state.Paused.load() && !menu.pause->isEnabled();
       return c.answerYes;
     };
+    savesOffered = 0;
     traySpooler.StopCommand();
     EXPECT_TRUE(pausedDuringQuestion);
     EXPECT_EQ(Entries(), c.entriesAfter);
     EXPECT_EQ(ended, c.endedAfter);
+    // Only a Yes ends the spooler, and the settings window may save first.
+    EXPECT_EQ(savesOffered, c.answerYes ? 1 : 0);
   }
 }
 
