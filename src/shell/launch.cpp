@@ -40,6 +40,7 @@ void LoadAndPrintSettings(const StartupValues& startup) {
   std::cout << "\nSettings (" << startup.SettingsFile << (loaded ? "" : ", not all read") << ")\n";
   for (const std::string& line : Split(DescribeSettings(SettingsSnapshot()), '\n'))
     if (!line.empty()) std::cout << "  " << line << "\n";
+  std::cout.flush();  // a reload's listing reaches a log file at once
 }
 
 int RunSpoolerLoop(QCoreApplication& app, SignalEvents& signalEvents, SpoolerRuntime& runtime,

@@ -423,17 +423,37 @@ class TrayTest:
         self.expect_picture("waiting", "04-delivered")
         log("ok - spooling: the mail reached the relay, the spool file is gone")
 
+    def spooler_log(self):
+        with open(os.path.join(self.work, "postvane-online.log"), errors="replace") as f:
+            return f.read()
+
     def case_windows(self):
         x, y = self.icon_centre()
         self.xdotool("mousemove", x, y, "click", "--repeat", 2, "--delay", 80, 1)
-        self.expect_window("Postvane", "05-double-click")
+        window = poll("the settings window", lambda: self.titled_window("Postvane"))
+        self.keep("05-settings-window", window[1:])
         log("ok - double click: the icon opens the settings window")
+        # The spool interval is the fifth stop of the tab chain; Alt+C (Close) asks to save.
+        self.xdotool("windowfocus", "--sync", window[0])
+        self.xdotool("key", "Tab", "Tab", "Tab", "Tab", "ctrl+a", "type", "7200")
+        self.xdotool("key", "alt+c")
+        question = poll("the save question", lambda: next(
+            (w for w in self.windows("--name", "^Postvane$") if w[0] != window[0]), None))
+        self.keep("05-save-question", question[1:])
+        self.xdotool("windowfocus", "--sync", question[0])
+        self.xdotool("key", "alt+y")
+        poll("the reload after the save", lambda: "UpDelay = 7200" in self.spooler_log())
+        with open(os.path.join(self.work, self.settings)) as f:
+            if "UpDelay=7200" not in f.read():
+                raise Failure("the save did not reach the settings file")
+        poll("the window to close", lambda: not self.windows("--name", "^Postvane$"), 5)
+        log("ok - settings window: a change saved with Alt+C and Yes reloads the spooler")
         result = run([self.args.postvane], self.env(self.settings), check=False)
         if result.returncode or "The running spooler shows its settings window." not in \
                 result.stdout:
             raise Failure("second start: exit %d, output %r" % (result.returncode,
                                                                 result.stdout[-300:]))
-        self.expect_window("Postvane", "06-second-start")
+        self.expect_window("Postvane", "06-second-start", "alt+c")
         log("ok - second start: exit 0, the running spooler shows its settings window")
 
     def case_stop(self):
