@@ -102,9 +102,12 @@ void SettingsWindow::createControls() {
   txtSpoolDir_ = createField(QStringLiteral("txtSpoolDir"), kLongField);
   cmdSelectSpoolDir_ = new QPushButton(tr("..."), this);
   cmdSelectSpoolDir_->setObjectName(QStringLiteral("cmdSelectSpoolDir"));
+  cmdSelectSpoolDir_->setToolTip(tr("Select Spool Directory"));
+  cmdSelectSpoolDir_->setFixedWidth(cmdSelectSpoolDir_->fontMetrics().horizontalAdvance(QStringLiteral("....")) * 2);
   cmdShowSpoolDir_ = new QPushButton(tr("Open Spool Dir..."), this);
   cmdShowSpoolDir_->setObjectName(QStringLiteral("cmdShowSpoolDir"));
   txtExtension_ = createField(QStringLiteral("txtExtension"), 32);
+  txtExtension_->setFixedWidth(txtExtension_->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 14);
   frame1_ = createSpoolEvery();
   frame2_ = createProblemHandling();
   cmdOK_ = new QPushButton(tr("&Close"), this);
@@ -116,6 +119,7 @@ QGroupBox* SettingsWindow::createSpoolEvery() {
   auto* frame = new QGroupBox(tr("Spool every"), this);
   frame->setObjectName(QStringLiteral("Frame1"));
   txtDelay_ = createField(QStringLiteral("txtDelay"), 5);
+  txtDelay_->setFixedWidth(txtDelay_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
   MakeDigitsOnly(txtDelay_);
   checkOnlyIfOnline_ = new QCheckBox(
       tr("Spool eMail only if a connection to the internet is already established"), frame);
@@ -134,6 +138,7 @@ QGroupBox* SettingsWindow::createProblemHandling() {
   auto* frame = new QGroupBox(tr("Problem Handling"), this);
   frame->setObjectName(QStringLiteral("Frame2"));
   txtMaxRetry_ = createField(QStringLiteral("txtMaxRetry"), 2);
+  txtMaxRetry_->setFixedWidth(txtMaxRetry_->fontMetrics().horizontalAdvance(QStringLiteral("00000")));
   MakeDigitsOnly(txtMaxRetry_);
   txtRetryInterval_ = createField(QStringLiteral("txtRetryInterval"), kLongField);
   txtDefaultReturnTo_ = createField(QStringLiteral("txtDefaultReturnTo"), kLongField);
@@ -162,11 +167,16 @@ void SettingsWindow::createLayout() {
   grid->addLayout(header, 0, 0, 1, 3);
   grid->addWidget(createLabel(QStringLiteral("lblSpoolDir"), tr("Spool Directory"), txtSpoolDir_),
                   1, 0, 1, 3);
-  grid->addWidget(txtSpoolDir_, 2, 0, 1, 2);
-  grid->addWidget(cmdSelectSpoolDir_, 2, 2);
-  grid->addWidget(createLabel(QStringLiteral("lblExtension"), tr("Extension"), txtExtension_), 3, 0);
-  grid->addWidget(txtExtension_, 3, 1);
-  grid->addWidget(cmdShowSpoolDir_, 3, 2);
+  auto* spoolDir = new QHBoxLayout;
+  spoolDir->addWidget(txtSpoolDir_, 1);
+  spoolDir->addWidget(cmdSelectSpoolDir_);
+  spoolDir->addWidget(cmdShowSpoolDir_);
+  grid->addLayout(spoolDir, 2, 0, 1, 3);
+  auto* extension = new QHBoxLayout;
+  extension->addWidget(createLabel(QStringLiteral("lblExtension"), tr("Extension"), txtExtension_));
+  extension->addWidget(txtExtension_);
+  extension->addStretch();
+  grid->addLayout(extension, 3, 0, 1, 3);
   grid->addWidget(frame1_, 4, 0, 1, 3);
   grid->addWidget(frame2_, 5, 0, 1, 3);
   auto* buttons = new QHBoxLayout;
@@ -227,8 +237,8 @@ void SettingsWindow::createMenus() {
 }
 
 void SettingsWindow::setTabOrder() {
-  const QWidget* order[] = {txtSpoolDir_,   cmdSelectSpoolDir_, txtExtension_,
-                            cmdShowSpoolDir_, txtDelay_,        checkOnlyIfOnline_,
+  const QWidget* order[] = {txtSpoolDir_,   cmdSelectSpoolDir_, cmdShowSpoolDir_,
+                            txtExtension_,   txtDelay_,         checkOnlyIfOnline_,
                             txtMaxRetry_,    txtRetryInterval_, txtDefaultReturnTo_,
                             cmdOK_};
   for (std::size_t i = 1; i < std::size(order); ++i)
