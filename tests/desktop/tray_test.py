@@ -474,6 +474,26 @@ class TrayTest:
         self.keep("08-stopped")
         log("ok - stop: No keeps it running, Yes ends it with 0 and takes the icon away")
 
+    def case_remote_settings_mode(self):
+        env = dict(self.env(self.settings), SSH_CONNECTION="127.0.0.1 50000 127.0.0.1 22")
+        proc = self.start("postvane-settings", [self.args.postvane, "settingsmode=1"], env)
+        box = poll("the remote-session message", lambda: self.titled_window("Postvane"))
+        self.keep("09-remote-message", box[1:])
+        self.xdotool("windowfocus", "--sync", box[0])
+        self.xdotool("key", "Return")
+        window = poll("the settings window", lambda: next(
+            (w for w in self.windows("--name", "^Postvane$") if w[0] != box[0]), None))
+        self.keep("09-remote-settings-window", window[1:])
+        self.xdotool("windowfocus", "--sync", window[0])
+        self.xdotool("key", "alt+c")
+        try:
+            code = proc.wait(10)
+        except subprocess.TimeoutExpired:
+            raise Failure("Alt+C did not end settings mode")
+        if code != 0:
+            raise Failure("settings mode ended with %d" % code)
+        log("ok - settings mode over SSH: the message, then the settings window; Alt+C ends it")
+
     def case_offline(self):
         self.start_spooler("offline.start")
         self.expect_state("offline", r"Not connected to the internet(;|$)", "09-offline")
@@ -485,7 +505,7 @@ class TrayTest:
         self.prepare()
         self.start_xvfb()
         cases = [self.case_docks_late, self.case_pause_and_panel_restart, self.case_spooling,
-                 self.case_windows, self.case_stop] + [self.case_offline] * offline_possible
+                 self.case_windows, self.case_stop, self.case_remote_settings_mode] + [self.case_offline] * offline_possible
         for case in cases:
             log("# %s" % case.__name__)
             case()
