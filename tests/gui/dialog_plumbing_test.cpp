@@ -267,6 +267,50 @@ TEST(DialogPlumbingTest, HelpOpensTheTopicInTheBrowser) {
                                              "to find the standard browser on this computer."));
 }
 
+// Stand-ins for xdg-settings and xdg-mime on a PATH of their own, for as long as it lives.
+class FakeXdgTools {
+ public:
+  FakeXdgTools(const char* settingsScript, const char* mimeScript) : path_(qgetenv("PATH")) {
+    Write("xdg-settings", settingsScript);
+    Write("xdg-mime", mimeScript);
+    qputenv("PATH", dir_.path().toLocal8Bit());
+  }
+  ~FakeXdgTools() { qputenv("PATH", path_); }
+
+ private:
+  void Write(const QString& name, const char* script) {
+    if (!script) return;  // missing
+    QFile file(dir_.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("#!/bin/sh\n") + script + "\n");
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  QTemporaryDir dir_;
+  const QByteArray path_;
+};
+
+TEST(DialogPlumbingTest, DefaultBrowserComesFromTheDesktopTools) {
+  struct Row {
+    const char* name;
+    const char* settings;  // the body of xdg-settings; null: no such program
+    const char* mime;
+    const char* expected;
+  };
+  const std::vector<Row> rows = {
+      {"xdg-settings names it", "echo '  firefox-esr.desktop '", "echo chromium.desktop", "firefox-esr.desktop"},
+      {"xdg-settings has none", "echo", "echo chromium.desktop", "chromium.desktop"},
+      {"xdg-settings fails", "echo broken.desktop; exit 2", "echo chromium.desktop", "chromium.desktop"},
+      {"xdg-settings is missing", nullptr, "echo chromium.desktop", "chromium.desktop"},
+      {"neither names one", "exit 1", "echo '   '", ""},
+      {"both are missing", nullptr, nullptr, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const FakeXdgTools tools(row.settings, row.mime);
+    EXPECT_EQ(FindDefaultBrowser().toStdString(), row.expected);
+  }
+}
+
 // Runs the folder picker and hands its dialog to act once it is the modal window.
 QString Browse(const QString& initial, const std::function<void(QFileDialog*)>& act) {
   QTimer poll;
