@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -311,11 +313,20 @@ TEST(DialogPlumbingTest, DefaultBrowserComesFromTheDesktopTools) {
   }
 }
 
-// Runs the folder picker and hands its dialog to act once it is the modal window.
+// True once the picker has listed the folder it shows; before that, its list still changes
+// the selection on its own.
+bool FolderListed(QFileDialog* dialog) {
+  const auto* model = dialog->findChild<QFileSystemModel*>();
+  return model && model->rowCount(model->index(dialog->directory().absolutePath())) > 0;
+}
+
+// Runs the folder picker and hands its dialog to act once it is the modal window and has listed
+// its folder (which holds a folder in every case below).
 QString Browse(const QString& initial, const std::function<void(QFileDialog*)>& act) {
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog && FolderListed(dialog)) {
       poll.stop();
       act(dialog);
     }
@@ -324,12 +335,16 @@ QString Browse(const QString& initial, const std::function<void(QFileDialog*)>& 
   return BrowseForFolder(nullptr, QStringLiteral("Spool Directory"), initial);
 }
 
-// Types a path into the picker's name field and presses its Choose button, as a user does.
-void TypeAndChoose(QFileDialog* dialog, const QString& path) {
-  auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-  ASSERT_NE(name, nullptr);
-  name->setText(path);
-  static_cast<QDialog*>(dialog)->accept();
+void Choose(QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); }
+
+// Picks a folder in the picker's list, as a click does, and presses Choose.
+void ClickAndChoose(QFileDialog* dialog, const QString& path) {
+  auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+  const auto* model = dialog->findChild<QFileSystemModel*>();
+  ASSERT_TRUE(list && model);
+  list->selectionModel()->setCurrentIndex(model->index(path),
+                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  Choose(dialog);
 }
 
 TEST(DialogPlumbingTest, FolderPickerReturnsTheChoiceOrNothing) {
@@ -346,10 +361,10 @@ TEST(DialogPlumbingTest, FolderPickerReturnsTheChoiceOrNothing) {
   };
   const std::vector<Row> rows = {
       {"cancel", initial, [](QFileDialog* d) { d->reject(); }, ""},
-      {"the folder it opened at", initial, [](QFileDialog* d) { static_cast<QDialog*>(d)->accept(); }, initial},
-      {"another folder, typed", initial, [&](QFileDialog* d) { TypeAndChoose(d, other); }, other},
+      {"the folder it opened at", initial, Choose, initial},
+      {"another folder", initial, [&](QFileDialog* d) { ClickAndChoose(d, other); }, other},
       {"missing folder: its nearest parent", scratch.filePath("gone/deeper"),
-       [](QFileDialog* d) { static_cast<QDialog*>(d)->accept(); }, scratch.path()},
+       Choose, scratch.path()},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
