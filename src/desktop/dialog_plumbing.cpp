@@ -105,6 +105,7 @@ void CenterOverOwner(QWidget* owner, QWidget* window) {
     CenterOnScreen(window);
     return;
   }
+  // On Wayland the compositor places windows itself and takes the move as a hint at most.
   const QWidget* ownerWindow = owner->window();
   window->move(CentredOverOwner(ownerWindow->frameGeometry(), OuterSize(window), VirtualScreenGeometry()));
 }
