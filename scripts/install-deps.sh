@@ -17,6 +17,9 @@ build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libc-ares-dev libssl-dev
 )
+# What the program runs at a desktop: xdg-open, behind QDesktopServices (the manual, folders,
+# web addresses), and xdg-settings and xdg-mime, which name the default browser.
+run_pkgs=(xdg-utils)
 # The man pages (docs/man/*.scd, turned into roff when scdoc is found).
 doc_pkgs=(scdoc)
 # Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers
@@ -41,7 +44,7 @@ desktop_pkgs=(
   xvfb trayer xdotool imagemagick x11-utils
 )
 
-wanted=("${build_pkgs[@]}")
+wanted=("${build_pkgs[@]}" "${run_pkgs[@]}")
 $program_only ||
   wanted+=("${doc_pkgs[@]}" "${test_pkgs[@]}" "${rig_pkgs[@]}" "${desktop_pkgs[@]}")
 missing=()

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "desktop/dialog_plumbing.h"
 #include "pv_version.h"
 #include "shell/settings_state.h"
 #include "shell/startup.h"
@@ -26,7 +27,7 @@ AboutInfo CurrentAboutInfo() {
   info.description = QString::fromStdString(startup.ServiceDescription);
   info.settingsFile = QString::fromStdString(startup.SettingsFile);
   info.spoolDirectory = QString::fromStdString(DirectoryPart(SettingsSnapshot().SpoolFilePattern));
-  info.manualUrl = QUrl::fromLocalFile(QStringLiteral(POSTVANE_MANUAL_FILE));
+  info.manualUrl = QUrl::fromLocalFile(ManualDirectory() + QStringLiteral("/index.html"));
   return info;
 }
 

@@ -51,7 +51,8 @@ bool ShellOpen(const QString& target);
 
 // The HTML manual: POSTVANE_MANUAL_DIR when set; else share/doc/postvane/html beside the
 // program's installation prefix (<bin>/../share/doc/postvane/html) when it exists; else the
-// directory the build installs to.
+// directory the build installs to when it exists; else the manual's sources (a program run from
+// its build tree). docs/manual.md tells more.
 QString ManualDirectory();
 // The page that opens a topic: a small page per topic in the manual's "topics" folder, which
 // sends the browser on to the page's anchor (the desktop's opener drops "#anchor" and "?query"
