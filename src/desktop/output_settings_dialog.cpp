@@ -113,7 +113,8 @@ QGroupBox* OutputSettingsDialog::createEventLogFrame() {
   frame->setObjectName(QStringLiteral("Frame3"));
   // The system log stands in for the event log.
   frame->setToolTip(tr("On Linux the messages go to the system log (journal or syslog)."));
-  chkWriteSuccessEventLog_ = createCheckBox("chkWriteSuccessEventLog", tr("Write Success Messages"));
+  chkWriteSuccessEventLog_ =
+      createCheckBox("chkWriteSuccessEventLog", tr("Write Success Messages"));
   chkWriteErrorEventLog_ = createCheckBox("chkWriteErrorEventLog", tr("Write Error Messages"));
   auto* row = new QHBoxLayout(frame);
   row->addWidget(chkWriteSuccessEventLog_);
@@ -169,13 +170,18 @@ void OutputSettingsDialog::load(const SettingsDefaults& defaults) {
                                      : defaults.LogDirectory;
   txtLogFileDir_->setText(ReadString(file, "LogFileDir", defaultDir));
   txtLogFileName_->setText(ReadString(file, "LogFileName", kDialogLogFileName));
-  chkWriteErrorCSVLog_->setChecked(ReadSettingBool(file, kSpoolerSection, "WriteErrorCSVLog", true));
-  chkWriteSuccessCSVLog_->setChecked(ReadSettingBool(file, kSpoolerSection, "WriteSuccessCSVLog", true));
+  chkWriteErrorCSVLog_->setChecked(
+      ReadSettingBool(file, kSpoolerSection, "WriteErrorCSVLog", true));
+  chkWriteSuccessCSVLog_->setChecked(
+      ReadSettingBool(file, kSpoolerSection, "WriteSuccessCSVLog", true));
   // Notifications and the system log exist wherever the desktop runs: the boxes are always
   // usable, so that OK never switches them off because this session lacks a panel.
-  chkShowErrorBalloons_->setChecked(ReadSettingBool(file, kSpoolerSection, "ShowErrorBallons", true));
-  chkShowSuccessBalloons_->setChecked(ReadSettingBool(file, kSpoolerSection, "ShowSuccessBallons", true));
-  chkWriteErrorEventLog_->setChecked(ReadSettingBool(file, kSpoolerSection, "WriteErrorNTEventLog", true));
+  chkShowErrorBalloons_->setChecked(
+      ReadSettingBool(file, kSpoolerSection, "ShowErrorBallons", true));
+  chkShowSuccessBalloons_->setChecked(
+      ReadSettingBool(file, kSpoolerSection, "ShowSuccessBallons", true));
+  chkWriteErrorEventLog_->setChecked(
+      ReadSettingBool(file, kSpoolerSection, "WriteErrorNTEventLog", true));
   chkWriteSuccessEventLog_->setChecked(
       ReadSettingBool(file, kSpoolerSection, "WriteSuccessNTEventLog", false));
 }
@@ -212,7 +218,8 @@ void OutputSettingsDialog::okClicked() {
 }
 
 void OutputSettingsDialog::selectLogDirectory() {
-  const QString chosen = BrowseForFolder(this, tr("Select Logfile Directory"), txtLogFileDir_->text());
+  const QString chosen =
+      BrowseForFolder(this, tr("Select Logfile Directory"), txtLogFileDir_->text());
   if (!chosen.isEmpty()) txtLogFileDir_->setText(chosen);
 }
 

@@ -21,7 +21,8 @@ class OutputSettingsDialog : public QDialog {
   Q_OBJECT
  public:
   // How the dialog opens a manual topic; ShowHelp unless a test puts its own.
-  using HelpOpener = std::function<void(QWidget* owner, const QString& page, const QString& anchor)>;
+  using HelpOpener =
+      std::function<void(QWidget* owner, const QString& page, const QString& anchor)>;
 
   OutputSettingsDialog(SettingsEdit& edit, const SettingsDefaults& defaults, QWidget* owner);
   void setHelpOpenerForTests(HelpOpener opener) { help_ = std::move(opener); }

@@ -46,7 +46,8 @@ struct RelaySecurityEntry {
   RelaySecurityMode mode;
 };
 constexpr std::array<RelaySecurityEntry, 4> kRelaySecurities = {{
-    {QT_TRANSLATE_NOOP("pv::SmtpSettingsDialog", "Automatic (STARTTLS when offered)"), RelaySecurityMode::Auto},
+    {QT_TRANSLATE_NOOP("pv::SmtpSettingsDialog", "Automatic (STARTTLS when offered)"),
+     RelaySecurityMode::Auto},
     {QT_TRANSLATE_NOOP("pv::SmtpSettingsDialog", "STARTTLS required"), RelaySecurityMode::StartTls},
     {QT_TRANSLATE_NOOP("pv::SmtpSettingsDialog", "TLS from the start"), RelaySecurityMode::Tls},
     {QT_TRANSLATE_NOOP("pv::SmtpSettingsDialog", "None"), RelaySecurityMode::None},
@@ -78,14 +79,16 @@ bool IsDnsServerList(const QString& list) {
 
 ProxyServerFields SplitProxyServer(const QString& server) {
   qsizetype colon = -1;
-  const qsizetype close = server.startsWith(QLatin1Char('[')) ? server.indexOf(QLatin1Char(']')) : -1;
+  const qsizetype close =
+      server.startsWith(QLatin1Char('[')) ? server.indexOf(QLatin1Char(']')) : -1;
   colon = server.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
   const QString host = colon < 0 ? server : server.left(colon);
   const QString after = colon < 0 ? server : server.mid(colon + 1);
   return {host, QString::number(SettingTextToLong(after.toStdString()))};
 }
 
-SmtpSettingsDialog::SmtpSettingsDialog(SettingsEdit& edit, const SettingsDefaults& defaults, QWidget* owner)
+SmtpSettingsDialog::SmtpSettingsDialog(SettingsEdit& edit, const SettingsDefaults& defaults,
+                                       QWidget* owner)
     : QDialog(owner), edit_(edit), help_(&ShowHelp) {
   setObjectName(QStringLiteral("frmSMTPSettings"));
   setWindowTitle(tr("SMTP Settings"));
@@ -98,7 +101,8 @@ SmtpSettingsDialog::SmtpSettingsDialog(SettingsEdit& edit, const SettingsDefault
   CenterOverOwner(owner, this);
 }
 
-QLabel* SmtpSettingsDialog::createLabel(const char* objectName, const QString& text, QWidget* buddy) {
+QLabel* SmtpSettingsDialog::createLabel(const char* objectName, const QString& text,
+                                        QWidget* buddy) {
   auto* label = new QLabel(text, this);
   label->setObjectName(QLatin1String(objectName));
   label->setTextFormat(Qt::PlainText);
@@ -142,10 +146,13 @@ void SmtpSettingsDialog::createHostFields(QVBoxLayout* layout) {
   txtRelayPassword1_ = createPasswordBox("txtRelayPassword(1)");
   cboRelaySecurity_ = createComboBox("cboRelaySecurity");
   const std::array<std::pair<QWidget*, QLabel*>, 6> rows = {{
-      {txtSenderHostName_, createLabel("lblSenderHostName", tr("Sender Hostname"), txtSenderHostName_)},
-      {txtRelayHostName_, createLabel("lblRelayHostName", tr("Relay Hostname (optional)"), txtRelayHostName_)},
+      {txtSenderHostName_,
+       createLabel("lblSenderHostName", tr("Sender Hostname"), txtSenderHostName_)},
+      {txtRelayHostName_,
+       createLabel("lblRelayHostName", tr("Relay Hostname (optional)"), txtRelayHostName_)},
       {txtRelayUser_, createLabel("lblRelayUser", tr("Relay User"), txtRelayUser_)},
-      {txtRelayPassword0_, createLabel("lblRelayPassword(0)", tr("Relay Password"), txtRelayPassword0_)},
+      {txtRelayPassword0_,
+       createLabel("lblRelayPassword(0)", tr("Relay Password"), txtRelayPassword0_)},
       {txtRelayPassword1_,
        createLabel("lblRelayPassword(1)", tr("Verify Relay Password"), txtRelayPassword1_)},
       {cboRelaySecurity_, createLabel("lblRelaySecurity", tr("Relay Security"), cboRelaySecurity_)},
@@ -171,8 +178,8 @@ QGroupBox* SmtpSettingsDialog::createDnsFrame() {
   auto* column = new QVBoxLayout(frame);
   column->addWidget(optDNS0_);
   column->addWidget(optDNS1_);
-  column->addWidget(
-      createLabel("lblDNSServer", tr("DNS Server IPs ( , separates multiple entries)"), txtDNSServer_));
+  column->addWidget(createLabel(
+      "lblDNSServer", tr("DNS Server IPs ( , separates multiple entries)"), txtDNSServer_));
   column->addWidget(txtDNSServer_);
   return frame;
 }
@@ -197,7 +204,8 @@ QGroupBox* SmtpSettingsDialog::createProxyFrame() {
   grid->addWidget(txtProxyUser_, 2, 1, 1, 3);
   grid->addWidget(createLabel("lblProxyPassword(0)", tr("Password"), txtProxyPassword0_), 3, 0);
   grid->addWidget(txtProxyPassword0_, 3, 1, 1, 3);
-  grid->addWidget(createLabel("lblProxyPassword(1)", tr("Verify Password"), txtProxyPassword1_), 4, 0);
+  grid->addWidget(createLabel("lblProxyPassword(1)", tr("Verify Password"), txtProxyPassword1_), 4,
+                  0);
   grid->addWidget(txtProxyPassword1_, 4, 1, 1, 3);
   txtProxyPort_->setMaximumWidth(fontMetrics().averageCharWidth() * 10);
   return frame;
@@ -220,7 +228,8 @@ void SmtpSettingsDialog::createLayout() {
   buttons->addWidget(cmdHelp_);
   layout->addLayout(buttons);
   for (const auto& entry : kRelaySecurities)
-    cboRelaySecurity_->addItem(tr(entry.caption), QString::fromLatin1(RelaySecurityName(entry.mode)));
+    cboRelaySecurity_->addItem(tr(entry.caption),
+                               QString::fromLatin1(RelaySecurityName(entry.mode)));
   setMinimumWidth(fontMetrics().averageCharWidth() * 64);
 }
 
@@ -228,13 +237,15 @@ void SmtpSettingsDialog::connectSignals() {
   connect(cmdOK_, &QPushButton::clicked, this, &SmtpSettingsDialog::okClicked);
   connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
   connect(cmdHelp_, &QPushButton::clicked, this, &SmtpSettingsDialog::showHelp);
-  connect(cboProxyType_, &QComboBox::currentIndexChanged, this, &SmtpSettingsDialog::proxyTypeChanged);
+  connect(cboProxyType_, &QComboBox::currentIndexChanged, this,
+          &SmtpSettingsDialog::proxyTypeChanged);
   connect(optDNS1_, &QRadioButton::toggled, txtDNSServer_, &QLineEdit::setEnabled);
 }
 
 void SmtpSettingsDialog::load(const SettingsDefaults& defaults) {
   const std::string& file = edit_.workingCopy();
-  txtSenderHostName_->setText(ReadString(file, kSpoolerSection, "SenderHostName", defaults.DefaultSenderHostName));
+  txtSenderHostName_->setText(
+      ReadString(file, kSpoolerSection, "SenderHostName", defaults.DefaultSenderHostName));
   txtRelayHostName_->setText(ReadString(file, kSpoolerSection, "RelayHostName", ""));
   txtRelayUser_->setText(ReadString(file, kSpoolerSection, "RelayUser", ""));
   const RelaySecurityMode security =
@@ -244,7 +255,8 @@ void SmtpSettingsDialog::load(const SettingsDefaults& defaults) {
   MakeDigitsOnly(txtProxyPort_);
   for (const auto& entry : kProxyTypes) cboProxyType_->addItem(tr(entry.caption));
   // The stored passwords are never read into the dialog.
-  for (QLineEdit* box : {txtRelayPassword0_, txtRelayPassword1_, txtProxyPassword0_, txtProxyPassword1_})
+  for (QLineEdit* box :
+       {txtRelayPassword0_, txtRelayPassword1_, txtProxyPassword0_, txtProxyPassword1_})
     box->setText(QLatin1String(kPasswordPlaceholder));
   loadProxy();
   loadDns(defaults);
@@ -252,7 +264,8 @@ void SmtpSettingsDialog::load(const SettingsDefaults& defaults) {
 
 void SmtpSettingsDialog::loadProxy() {
   const std::string& file = edit_.workingCopy();
-  cboProxyType_->setCurrentIndex(ProxyTypeIndex(ReadSettingString(file, kSpoolerSection, "ProxyType", "NoProxy")));
+  cboProxyType_->setCurrentIndex(
+      ProxyTypeIndex(ReadSettingString(file, kSpoolerSection, "ProxyType", "NoProxy")));
   // Index 0 is already current after the fill, so no change fires for it.
   proxyTypeChanged(cboProxyType_->currentIndex());
   const ProxyServerFields server =
@@ -263,11 +276,17 @@ void SmtpSettingsDialog::loadProxy() {
 }
 
 void SmtpSettingsDialog::loadDns(const SettingsDefaults& defaults) {
-  const std::string stored = ReadSettingString(edit_.workingCopy(), kSettingsSection, "DNSServer", kSystemDnsServers);
+  const std::string stored =
+      ReadSettingString(edit_.workingCopy(), kSettingsSection, "DNSServer", kSystemDnsServers);
   const bool own = !EqualsNoCase(stored, kSystemDnsServers);
   // The system's servers are shown for information only.
   txtDNSServer_->setText(QString::fromStdString(own ? stored : defaults.SystemDNSServers));
-  (own ? optDNS1_ : optDNS0_)->setChecked(true);
+  QRadioButton* selected = own ? optDNS1_ : optDNS0_;
+  QRadioButton* other = own ? optDNS0_ : optDNS1_;
+  selected->setChecked(true);
+  // Tab enters the group at the selected option (the arrows move between the two); Qt would
+  // otherwise stop at whichever option gets the focus first.
+  other->setFocusPolicy(static_cast<Qt::FocusPolicy>(other->focusPolicy() & ~Qt::TabFocus));
   txtDNSServer_->setEnabled(own);
 }
 
@@ -293,7 +312,9 @@ bool SmtpSettingsDialog::checkFields(QString& dnsList) {
   }
   dnsList = txtDNSServer_->text();
   if (dnsList.isEmpty()) {
-    ShowCritical(this, tr("The option 'Use this DNS Servers' does not allow 'Host Names or IPs' to be empty."));
+    ShowCritical(
+        this,
+        tr("The option 'Use this DNS Servers' does not allow 'Host Names or IPs' to be empty."));
     return false;
   }
   if (!IsDnsServerList(dnsList)) {
@@ -310,13 +331,17 @@ void SmtpSettingsDialog::write(const QString& dnsList) {
   writes.String(kSpoolerSection, "RelayHostName", txtRelayHostName_->text());
   writes.String(kSpoolerSection, "RelayUser", txtRelayUser_->text());
   if (txtRelayPassword0_->text() != placeholder)
-    writes.Crypted(kSpoolerSection, "RelayPassword", txtRelayPassword0_->text(), kProxyPasswordCipherKey);
+    writes.Crypted(kSpoolerSection, "RelayPassword", txtRelayPassword0_->text(),
+                   kProxyPasswordCipherKey);
   writes.String(kSpoolerSection, "RelaySecurity", cboRelaySecurity_->currentData().toString());
   if (txtProxyPassword0_->text() != placeholder)
-    writes.Crypted(kSpoolerSection, "ProxyPassword", txtProxyPassword0_->text(), kProxyPasswordCipherKey);
+    writes.Crypted(kSpoolerSection, "ProxyPassword", txtProxyPassword0_->text(),
+                   kProxyPasswordCipherKey);
   const int type = cboProxyType_->currentIndex();
-  if (type >= 0) writes.String(kSpoolerSection, "ProxyType", QString::fromLatin1(kProxyTypes[type].stored));
-  writes.String(kSpoolerSection, "ProxyServer", txtProxyURL_->text() + QLatin1Char(':') + txtProxyPort_->text());
+  if (type >= 0)
+    writes.String(kSpoolerSection, "ProxyType", QString::fromLatin1(kProxyTypes[type].stored));
+  writes.String(kSpoolerSection, "ProxyServer",
+                txtProxyURL_->text() + QLatin1Char(':') + txtProxyPort_->text());
   writes.String(kSpoolerSection, "ProxyUser", txtProxyUser_->text());
   writes.String(kSettingsSection, "DNSServer", dnsList);
   if (!writes.ok()) {
@@ -342,9 +367,11 @@ bool SmtpSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::FocusIn) {
-    for (QLineEdit* box : {txtRelayPassword0_, txtRelayPassword1_, txtProxyPassword0_, txtProxyPassword1_}) {
+    for (QLineEdit* box :
+         {txtRelayPassword0_, txtRelayPassword1_, txtProxyPassword0_, txtProxyPassword1_}) {
       // Queued: the focus change itself would otherwise place the cursor after selecting.
-      if (watched == box) QMetaObject::invokeMethod(box, &QLineEdit::selectAll, Qt::QueuedConnection);
+      if (watched == box)
+        QMetaObject::invokeMethod(box, &QLineEdit::selectAll, Qt::QueuedConnection);
     }
   }
   return QDialog::eventFilter(watched, event);

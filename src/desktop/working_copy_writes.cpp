@@ -8,7 +8,8 @@
 
 namespace pv {
 
-void WorkingCopyWrites::String(std::string_view section, std::string_view key, const QString& value) {
+void WorkingCopyWrites::String(std::string_view section, std::string_view key,
+                               const QString& value) {
   if (ok_) note(WriteSettingString(file_, section, key, value.toStdString()), section, key);
 }
 
@@ -16,10 +17,11 @@ void WorkingCopyWrites::Bool(std::string_view section, std::string_view key, boo
   if (ok_) note(WriteSettingBool(file_, section, key, value), section, key);
 }
 
-void WorkingCopyWrites::Crypted(std::string_view section, std::string_view key, const QString& value,
-                                std::string_view cipherKey) {
+void WorkingCopyWrites::Crypted(std::string_view section, std::string_view key,
+                                const QString& value, std::string_view cipherKey) {
   if (ok_)
-    note(INIWriteUnicodeStringCrypted(file_, section, key, value.toStdString(), cipherKey), section, key);
+    note(INIWriteUnicodeStringCrypted(file_, section, key, value.toStdString(), cipherKey), section,
+         key);
 }
 
 void WorkingCopyWrites::note(bool written, std::string_view section, std::string_view key) {

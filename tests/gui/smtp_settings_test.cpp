@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <functional>
+
+#include "desktop/smtp_settings_dialog.h"
+#include "settings/setting_cipher.h"
+#include "settings_dialog_fixture.h"
+
+namespace pv {
+namespace {
+
+const QString kPlaceholder = QString::fromLatin1(kPasswordPlaceholder);
+
+class SmtpSettingsTest : public SettingsDialogFixture {
+ protected:
+  void SetUp() override {
+    SettingsDialogFixture::SetUp();
+    // The proxy default comes from the environment; every test starts without one.
+    savedProxy_ = qgetenv("ALL_PROXY");
+    qunsetenv("ALL_PROXY");
+    qunsetenv("all_proxy");
+  }
+  void TearDown() override {
+    if (!savedProxy_.isNull()) qputenv("ALL_PROXY", savedProxy_);
+    SettingsDialogFixture::TearDown();
+  }
+  std::unique_ptr<SmtpSettingsDialog> MakeDialog(SettingsEdit& edit) {
+    SettingsDefaults defaults;
+    defaults.SystemDNSServers = "192.0.2.53,192.0.2.54";
+    defaults.DefaultSenderHostName = "box.example";
+    auto dialog = std::make_unique<SmtpSettingsDialog>(edit, defaults, &owner);
+    dialog->setHelpOpenerForTests([this](QWidget*, const QString& page, const QString& anchor) {
+      helpTopics.push_back({page, anchor});
+    });
+    dialog->show();
+    return dialog;
+  }
+  DialogMaker maker() {
+    return [this](SettingsEdit& edit) -> std::unique_ptr<QDialog> { return MakeDialog(edit); };
+  }
+  static QLineEdit* Field(QDialog& dialog, const char* name) {
+    return Find<QLineEdit>(dialog, name);
+  }
+  // Presses OK; true when the dialog closed.
+  static bool PressOk(QDialog& dialog) {
+    ClickButton(dialog, "cmdOK");
+    return !dialog.isVisible();
+  }
+
+ private:
+  QByteArray savedProxy_;
+};
+
+TEST_F(SmtpSettingsTest, LoadsTheProxyAndSavesItBack) {
+  struct Row {
+    std::vector<Entry> stored;
+    const char* allProxy;  // nullptr: unset
+    int type;
+    QString url, port;
+    std::string savedType, savedServer;
+  };
+  const std::vector<Row> rows = {
+      {{}, nullptr, 0, "", "0", "NONE", ":0"},
+      {{}, "socks5h://proxy.local:1081", 0, "proxy.local", "1081", "NONE", "proxy.local:1081"},
+      {{{"Spooler", "ProxyType", "socks4"}, {"Spooler", "ProxyServer", "host:1080"}},
+       "socks5://x:1",
+       1,
+       "host",
+       "1080",
+       "SOCKS4",
+       "host:1080"},
+      {{{"Spooler", "ProxyType", "socks5"}, {"Spooler", "ProxyServer", "host"}},
+       nullptr,
+       2,
+       "host",
+       "0",
+       "SOCKS5NOAUTH",
+       "host:0"},
+      {{{"Spooler", "ProxyType", "SOCKS5AUTH"}, {"Spooler", "ProxyServer", "host:abc"}},
+       nullptr,
+       3,
+       "host",
+       "0",
+       "SOCKS5AUTH",
+       "host:0"},
+      {{{"Spooler", "ProxyType", "x"}, {"Spooler", "ProxyServer", "[::1]:1080"}},
+       nullptr,
+       0,
+       "[::1]",
+       "1080",
+       "NONE",
+       "[::1]:1080"},
+      {{{"Spooler", "ProxyType", "Socks5NoAuth"}}, nullptr, 2, "", "0", "SOCKS5NOAUTH", ":0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.savedType + " " + row.savedServer);
+    if (row.allProxy)
+      qputenv("ALL_PROXY", row.allProxy);
+    else
+      qunsetenv("ALL_PROXY");
+    auto dialog = MakeDialog(OpenEdit(row.stored));
+    EXPECT_EQ(Find<QComboBox>(*dialog, "cboProxyType")->currentIndex(), row.type);
+    EXPECT_EQ(Field(*dialog, "txtProxyURL")->text(), row.url);
+    EXPECT_EQ(Field(*dialog, "txtProxyPort")->text(), row.port);
+    ASSERT_TRUE(PressOk(*dialog));
+    EXPECT_EQ(Stored("Spooler", "ProxyType"), row.savedType);
+    EXPECT_EQ(Stored("Spooler", "ProxyServer"), row.savedServer);
+  }
+}
+
+TEST_F(SmtpSettingsTest, ProxyTypeEnablesItsFields) {
+  const char* const fields[] = {"txtProxyURL", "txtProxyPort", "txtProxyUser",
+                                "txtProxyPassword(0)", "txtProxyPassword(1)"};
+  const std::vector<std::vector<bool>> enabled = {
+      {0, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 1, 1, 1, 1}};
+  const std::vector<QString> captions = {"None", "Socks 4", "Socks 5 No Auth", "Socks 5"};
+  auto dialog =
+      MakeDialog(OpenEdit({{"Spooler", "ProxyType", "socks5auth"}, {"Spooler", "ProxyUser", "u"}}));
+  auto* list = Find<QComboBox>(*dialog, "cboProxyType");
+  ASSERT_EQ(list->count(), 4);
+  for (int index : {3, 0, 1, 2, 3, 0}) {
+    SCOPED_TRACE(index);
+    list->setCurrentIndex(index);
+    EXPECT_EQ(list->currentText(), captions[index]);
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+      EXPECT_EQ(Field(*dialog, fields[i])->isEnabled(), enabled[index][i]) << fields[i];
+    // Disabled fields keep their text.
+    EXPECT_EQ(Field(*dialog, "txtProxyUser")->text(), QStringLiteral("u"));
+  }
+  // Still written with "None" selected.
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_EQ(Stored("Spooler", "ProxyUser"), "u");
+}
+
+TEST_F(SmtpSettingsTest, LoadsHostsRelayAndDns) {
+  struct Row {
+    std::vector<Entry> stored;
+    QString sender, relayUser, dns;
+    bool ownDns;
+    int security;
+    std::string savedSecurity;
+  };
+  const std::vector<Row> rows = {
+      {{}, "box.example", "", "192.0.2.53,192.0.2.54", false, 0, "auto"},
+      {{{"Settings", "DNSServer", "<system>"}, {"Spooler", "RelaySecurity", "bogus"}},
+       "box.example",
+       "",
+       "192.0.2.53,192.0.2.54",
+       false,
+       0,
+       "auto"},
+      {{{"Spooler", "SenderHostName", "me.example"},
+        {"Spooler", "RelayUser", "ru"},
+        {"Settings", "DNSServer", "1.1.1.1, 8.8.8.8"},
+        {"Spooler", "RelaySecurity", "STARTTLS"}},
+       "me.example",
+       "ru",
+       "1.1.1.1, 8.8.8.8",
+       true,
+       1,
+       "starttls"},
+      {{{"Spooler", "RelaySecurity", "tls"}},
+       "box.example",
+       "",
+       "192.0.2.53,192.0.2.54",
+       false,
+       2,
+       "tls"},
+      {{{"Spooler", "RelaySecurity", "none"}},
+       "box.example",
+       "",
+       "192.0.2.53,192.0.2.54",
+       false,
+       3,
+       "none"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dns.toStdString() + " " + row.savedSecurity);
+    auto dialog = MakeDialog(OpenEdit(row.stored));
+    EXPECT_EQ(Field(*dialog, "txtSenderHostName")->text(), row.sender);
+    EXPECT_EQ(Field(*dialog, "txtRelayUser")->text(), row.relayUser);
+    EXPECT_EQ(Field(*dialog, "txtDNSServer")->text(), row.dns);
+    EXPECT_EQ(Field(*dialog, "txtDNSServer")->isEnabled(), row.ownDns);
+    EXPECT_EQ(Find<QRadioButton>(*dialog, "optDNS(1)")->isChecked(), row.ownDns);
+    EXPECT_EQ(Find<QRadioButton>(*dialog, "optDNS(0)")->isChecked(), !row.ownDns);
+    EXPECT_EQ(Find<QComboBox>(*dialog, "cboRelaySecurity")->currentIndex(), row.security);
+    ASSERT_TRUE(PressOk(*dialog));
+    EXPECT_EQ(Stored("Spooler", "RelaySecurity"), row.savedSecurity);
+    // The system's list shown for information is never stored.
+    EXPECT_EQ(Stored("Settings", "DNSServer"), row.ownDns ? row.dns.toStdString() : "<SYSTEM>");
+  }
+}
+
+TEST_F(SmtpSettingsTest, DnsOptionsAndList) {
+  struct Row {
+    QString list;
+    QMessageBox::Icon icon;  // NoIcon: accepted
+  };
+  const QString empty =
+      "The option 'Use this DNS Servers' does not allow 'Host Names or IPs' to be empty.";
+  const std::vector<Row> rows = {
+      {"1.1.1.1", QMessageBox::NoIcon},
+      {"1.1.1.1, 8.8.8.8", QMessageBox::NoIcon},
+      {" 1.1.1.1 ", QMessageBox::NoIcon},
+      {"127.0.0.1:5353", QMessageBox::NoIcon},
+      {"[::1]:53", QMessageBox::NoIcon},
+      {"::1,2001:db8::1", QMessageBox::NoIcon},
+      {"host.example", QMessageBox::Information},
+      {"1.1.1.1,,", QMessageBox::Information},
+      {"1.2.3", QMessageBox::Information},
+      {"1.1.1.1:99999", QMessageBox::Information},
+      {" ", QMessageBox::Information},
+      {"", QMessageBox::Critical},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.list.toStdString());
+    SettingsEdit& edit = OpenEdit();
+    auto dialog = MakeDialog(edit);
+    Find<QRadioButton>(*dialog, "optDNS(1)")->click();
+    EXPECT_TRUE(Field(*dialog, "txtDNSServer")->isEnabled());
+    Field(*dialog, "txtDNSServer")->setText(row.list);
+    const bool closed = PressOk(*dialog);
+    const auto [icon, text] = TakeMessage();
+    EXPECT_EQ(icon, row.icon);
+    EXPECT_EQ(closed, row.icon == QMessageBox::NoIcon);
+    if (closed) {
+      // As typed (the store drops blanks around a value when reading).
+      EXPECT_EQ(Stored("Settings", "DNSServer"), row.list.trimmed().toStdString());
+    }
+    if (row.icon == QMessageBox::Information) {
+      EXPECT_EQ(text, QStringLiteral("Please enter only IP Numbers."));
+    }
+    if (row.icon == QMessageBox::Critical) {
+      EXPECT_EQ(text, empty);
+    }
+    // The system option ignores whatever the list holds.
+    if (!closed) {
+      Find<QRadioButton>(*dialog, "optDNS(0)")->click();
+      EXPECT_FALSE(Field(*dialog, "txtDNSServer")->isEnabled());
+      EXPECT_EQ(Field(*dialog, "txtDNSServer")->text(), row.list);
+      ASSERT_TRUE(PressOk(*dialog));
+      EXPECT_EQ(Stored("Settings", "DNSServer"), "<SYSTEM>");
+    }
+  }
+}
+
+TEST_F(SmtpSettingsTest, Passwords) {
+  struct Row {
+    const char* name;
+    QString first, second;
+    std::string stored;  // after OK; "" with a message: unchanged
+    bool mismatch;
+  };
+  const std::vector<Row> rows = {
+      {"untouched", kPlaceholder, kPlaceholder, "old", false},
+      {"both cleared", "", "", "", false},
+      {"both new", "new", "new", "new", false},
+      {"differ", "new", "neu", "old", true},
+      {"first kept", kPlaceholder, "", "old", true},
+  };
+  for (const char* key : {"ProxyPassword", "RelayPassword"}) {
+    const std::string box =
+        std::string(key == std::string("ProxyPassword") ? "txtProxyPassword" : "txtRelayPassword");
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(key) + " " + row.name);
+      SettingsEdit& edit = OpenEdit({{"Spooler", "ProxyType", "socks5auth"}});
+      ASSERT_TRUE(INIWriteUnicodeStringCrypted(edit.workingCopy(), "Spooler", key, "old",
+                                               kProxyPasswordCipherKey));
+      const std::string before = WorkingCopyText();
+      auto dialog = MakeDialog(edit);
+      QLineEdit* first = Field(*dialog, (box + "(0)").c_str());
+      QLineEdit* second = Field(*dialog, (box + "(1)").c_str());
+      EXPECT_EQ(first->text(), kPlaceholder);
+      EXPECT_EQ(second->text(), kPlaceholder);
+      EXPECT_EQ(first->echoMode(), QLineEdit::Password);
+      EXPECT_EQ(first->displayText(), QString(16, QLatin1Char('*')));
+      first->setText(row.first);
+      second->setText(row.second);
+      EXPECT_EQ(PressOk(*dialog), !row.mismatch);
+      EXPECT_EQ(TakeMessage(), row.mismatch
+                                   ? std::make_pair(QMessageBox::Critical,
+                                                    QStringLiteral("The passwords do not match"))
+                                   : std::make_pair(QMessageBox::NoIcon, QString()));
+      if (row.mismatch) {
+        EXPECT_EQ(WorkingCopyText(), before);
+      }
+      EXPECT_EQ(INIReadUnicodeStringCrypted(edit.workingCopy(), "Spooler", key, "<missing>",
+                                            kProxyPasswordCipherKey),
+                row.stored);
+    }
+  }
+}
+
+TEST_F(SmtpSettingsTest, ChecksComeInOrderAndWritesToo) {
+  // A password mismatch is reported before a bad DNS list.
+  SettingsEdit& edit = OpenEdit();
+  auto dialog = MakeDialog(edit);
+  Find<QRadioButton>(*dialog, "optDNS(1)")->click();
+  Field(*dialog, "txtDNSServer")->setText(QStringLiteral("host.example"));
+  Field(*dialog, "txtRelayPassword(1)")->setText(QStringLiteral("x"));
+  EXPECT_FALSE(PressOk(*dialog));
+  EXPECT_EQ(TakeMessage().second, QStringLiteral("The passwords do not match"));
+  EXPECT_FALSE(PressOk(*dialog));
+  EXPECT_EQ(TakeMessage().second, QStringLiteral("The passwords do not match"));
+  Field(*dialog, "txtRelayPassword(0)")->setText(QStringLiteral("x"));
+  Field(*dialog, "txtProxyPassword(0)")->setText(QStringLiteral("y"));
+  Field(*dialog, "txtProxyPassword(1)")->setText(QStringLiteral("y"));
+  EXPECT_FALSE(PressOk(*dialog));
+  EXPECT_EQ(TakeMessage().second, QStringLiteral("Please enter only IP Numbers."));
+  EXPECT_FALSE(edit.SettingsChanged);
+  Field(*dialog, "txtDNSServer")->setText(QStringLiteral("1.1.1.1"));
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_TRUE(edit.SettingsChanged);
+  const std::vector<std::string> order = {"Spooler/SenderHostName", "Spooler/RelayHostName",
+                                          "Spooler/RelayUser",      "Spooler/RelayPassword",
+                                          "Spooler/RelaySecurity",  "Spooler/ProxyPassword",
+                                          "Spooler/ProxyType",      "Spooler/ProxyServer",
+                                          "Spooler/ProxyUser",      "Settings/DNSServer"};
+  EXPECT_EQ(StoredKeys(), order);
+}
+
+TEST_F(SmtpSettingsTest, OkCancelAndFailedWrite) {
+  CheckOkCancelAndFailedWrite({{"Spooler", "SenderHostName", "me.example"}}, maker());
+}
+
+TEST_F(SmtpSettingsTest, Keyboard) {
+  const std::vector<KeyRow> rows = {
+      {"txtProxyPort", Qt::Key_F1, Qt::NoModifier, 1, -1},
+      {"cboProxyType", Qt::Key_F1, Qt::NoModifier, 1, -1},
+      {"optDNS(0)", Qt::Key_F1, Qt::NoModifier, 1, -1},
+      {"txtSenderHostName", Qt::Key_F1, Qt::ShiftModifier, 0, -1},
+      {"txtSenderHostName", Qt::Key_F1, Qt::ControlModifier | Qt::AltModifier, 0, -1},
+      {"txtSenderHostName", Qt::Key_H, Qt::AltModifier, 1, -1},
+      {"cmdHelp", Qt::Key_Space, Qt::NoModifier, 1, -1},
+      {"txtRelayUser", Qt::Key_Enter, Qt::NoModifier, 0, QDialog::Accepted},
+      {"txtRelayUser", Qt::Key_Escape, Qt::NoModifier, 0, QDialog::Rejected},
+  };
+  CheckKeys(rows, {{"Spooler", "ProxyType", "socks4"}}, maker(), QStringLiteral("SMTPSettings"));
+  // Tab enters the DNS options at the selected one.
+  auto dialog = MakeDialog(
+      OpenEdit({{"Spooler", "ProxyType", "socks5auth"}, {"Settings", "DNSServer", "1.1.1.1"}}));
+  CheckTabOrder(*dialog,
+                {"txtSenderHostName", "txtRelayHostName", "txtRelayUser", "txtRelayPassword(0)",
+                 "txtRelayPassword(1)", "cboRelaySecurity", "optDNS(1)", "txtDNSServer",
+                 "cboProxyType", "txtProxyURL", "txtProxyPort", "txtProxyUser",
+                 "txtProxyPassword(0)", "txtProxyPassword(1)", "cmdOK", "cmdCancel", "cmdHelp"});
+}
+
+TEST_F(SmtpSettingsTest, PasswordFocusSelectsAll) {
+  auto dialog = MakeDialog(OpenEdit({{"Spooler", "ProxyType", "socks5auth"}}));
+  ShowActive(*dialog);
+  for (const char* name : {"txtRelayPassword(0)", "txtRelayPassword(1)", "txtProxyPassword(0)",
+                           "txtProxyPassword(1)"}) {
+    SCOPED_TRACE(name);
+    QLineEdit* box = Field(*dialog, name);
+    Field(*dialog, "txtRelayUser")->setFocus(Qt::TabFocusReason);
+    box->deselect();
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box->selectedText(), kPlaceholder);
+    QTest::keyClicks(box, QStringLiteral("pw"));
+    EXPECT_EQ(box->text(), QStringLiteral("pw"));
+  }
+}
+
+}  // namespace
+}  // namespace pv
