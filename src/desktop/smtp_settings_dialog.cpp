@@ -78,10 +78,9 @@ bool IsDnsServerList(const QString& list) {
 }
 
 ProxyServerFields SplitProxyServer(const QString& server) {
-  qsizetype colon = -1;
   const qsizetype close =
       server.startsWith(QLatin1Char('[')) ? server.indexOf(QLatin1Char(']')) : -1;
-  colon = server.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
+  const qsizetype colon = server.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
   const QString host = colon < 0 ? server : server.left(colon);
   const QString after = colon < 0 ? server : server.mid(colon + 1);
   return {host, QString::number(SettingTextToLong(after.toStdString()))};

@@ -18,17 +18,6 @@ const char* const kBoxes[] = {"chkWriteSuccessCSVLog",   "chkWriteErrorCSVLog",
                               "chkWriteSuccessEventLog", "chkWriteErrorEventLog",
                               "chkShowSuccessBalloons",  "chkShowErrorBalloons"};
 
-// Takes the URLs QDesktopServices hands to the "file" scheme.
-class FileUrlCatcher : public QObject {
-  Q_OBJECT
- public:
-  FileUrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-  ~FileUrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  std::vector<QUrl> urls;
- public slots:
-  void open(const QUrl& url) { urls.push_back(url); }
-};
-
 class OutputSettingsTest : public SettingsDialogFixture {
  protected:
   std::unique_ptr<OutputSettingsDialog> MakeDialog(SettingsEdit& edit,
@@ -200,15 +189,16 @@ TEST_F(OutputSettingsTest, Keyboard) {
   };
   CheckKeys(rows, {{"Spooler", "LogFileDir", existingDir()}}, maker(),
             QStringLiteral("OutputSettings"));
-  auto dialog = MakeDialog(OpenEdit());
   CheckTabOrder(
-      *dialog,
+      *MakeDialog(OpenEdit()),
       {"txtLogFileDir", "cmdSelectLogDir", "txtLogFileName", "chkWriteSuccessCSVLog",
        "chkWriteErrorCSVLog", "cmdShowLogs", "chkWriteSuccessEventLog", "chkWriteErrorEventLog",
        "chkShowSuccessBalloons", "chkShowErrorBalloons", "cmdOK", "cmdCancel", "cmdHelp"});
 }
 
+TEST_F(OutputSettingsTest, HelpOpensTheTopic) {
+  CheckHelpOpensTopic(MakeDialog(OpenEdit()), QStringLiteral("OutputSettings"));
+}
+
 }  // namespace
 }  // namespace pv
-
-#include "output_settings_test.moc"

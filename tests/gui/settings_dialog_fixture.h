@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/dialog_plumbing.h"
 #include "desktop/message_box.h"
 #include "desktop/settings_edit.h"
 #include "settings/ini_store.h"
@@ -29,6 +31,17 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace pv {
+
+// Takes the URLs QDesktopServices hands to the "file" scheme while it lives.
+class FileUrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  FileUrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+  ~FileUrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+  std::vector<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls.push_back(url); }
+};
 
 struct Entry {
   std::string section;
@@ -171,6 +184,20 @@ class SettingsDialogFixture : public testing::Test {
         EXPECT_EQ(dialog->result(), row.result);
       }
     }
+  }
+  // The real help: F1 hands the topic's page to the desktop, the default browser being known.
+  template <typename Dialog>
+  void CheckHelpOpensTopic(std::unique_ptr<Dialog> dialog, const QString& anchor) {
+    const QUrl topic = HelpTopicUrl(QStringLiteral("spooler.htm"), anchor);
+    if (topic.isEmpty()) GTEST_SKIP() << "the manual's topic pages are not available yet";
+    dialog->setHelpOpenerForTests(&ShowHelp);
+    SetBrowserFinderForTests([] { return QStringLiteral("test-browser.desktop"); });
+    const FileUrlCatcher catcher;
+    ShowActive(*dialog);
+    QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog.get(), Qt::Key_F1);
+    SetBrowserFinderForTests({});
+    EXPECT_EQ(catcher.urls, std::vector<QUrl>{topic});
+    EXPECT_TRUE(messages.empty());
   }
   // Tab from the first control goes round the controls in order, then back to the first.
   void CheckTabOrder(QDialog& dialog, const std::vector<QString>& order) {

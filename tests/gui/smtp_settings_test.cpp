@@ -350,6 +350,10 @@ TEST_F(SmtpSettingsTest, Keyboard) {
                  "txtProxyPassword(0)", "txtProxyPassword(1)", "cmdOK", "cmdCancel", "cmdHelp"});
 }
 
+TEST_F(SmtpSettingsTest, HelpOpensTheTopic) {
+  CheckHelpOpensTopic(MakeDialog(OpenEdit()), QStringLiteral("SMTPSettings"));
+}
+
 TEST_F(SmtpSettingsTest, PasswordFocusSelectsAll) {
   auto dialog = MakeDialog(OpenEdit({{"Spooler", "ProxyType", "socks5auth"}}));
   ShowActive(*dialog);
