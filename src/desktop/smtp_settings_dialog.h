@@ -30,7 +30,7 @@ bool IsDnsServerList(const QString& list);
 
 // The proxy server's text split into host and port the way the dialog shows it: before and
 // after the first colon (a bracketed IPv6 host keeps its colons), the port as the leading
-// number of its part ("0" when there is none, also without a colon).
+// number after the colon ("0" when there is none, also without a colon).
 struct ProxyServerFields {
   QString host;
   QString port;

@@ -44,27 +44,19 @@ TEST_F(OutputSettingsTest, LoadsStoredValuesAndDefaults) {
     QString dir, fileName;
     std::vector<bool> ticked;  // in the order of kBoxes
   };
+  const auto spooler = [](const char* key, const char* value) {
+    return Entry{"Spooler", key, value};
+  };
+  const QString pattern = "PVX-Year$-Month$-Day$.csv";
   const std::vector<Row> rows = {
-      {"defaults, program dir", {}, "", "/opt/pv", "PVX-Year$-Month$-Day$.csv", {1, 1, 0, 1, 1, 1}},
-      {"defaults, log dir",
-       {},
-       "/var/log/pv",
-       "/var/log/pv",
-       "PVX-Year$-Month$-Day$.csv",
-       {1, 1, 0, 1, 1, 1}},
+      {"defaults, program dir", {}, "", "/opt/pv", pattern, {1, 1, 0, 1, 1, 1}},
+      {"defaults, log dir", {}, "/var/log/pv", "/var/log/pv", pattern, {1, 1, 0, 1, 1, 1}},
       {"stored",
-       {{"Spooler", "LogFileDir", "/srv/log"},
-        {"Spooler", "LogFileName", "all.csv"},
-        {"Spooler", "WriteSuccessCSVLog", "0"},
-        {"Spooler", "WriteErrorCSVLog", "false"},
-        {"Spooler", "WriteSuccessNTEventLog", "wahr"},
-        {"Spooler", "WriteErrorNTEventLog", "no"},
-        {"Spooler", "ShowSuccessBallons", "0"},
-        {"Spooler", "ShowErrorBallons", "-1"}},
-       "/var/log/pv",
-       "/srv/log",
-       "all.csv",
-       {0, 0, 1, 0, 0, 1}},
+       {spooler("LogFileDir", "/srv/log"), spooler("LogFileName", "all.csv"),
+        spooler("WriteSuccessCSVLog", "0"), spooler("WriteErrorCSVLog", "false"),
+        spooler("WriteSuccessNTEventLog", "wahr"), spooler("WriteErrorNTEventLog", "no"),
+        spooler("ShowSuccessBallons", "0"), spooler("ShowErrorBallons", "-1")},
+       "/var/log/pv", "/srv/log", "all.csv", {0, 0, 1, 0, 0, 1}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -119,8 +111,8 @@ TEST_F(OutputSettingsTest, OkWritesEveryKeyInOrder) {
   auto dialog = MakeDialog(edit);
   dialog->show();
   Find<QLineEdit>(*dialog, "txtLogFileDir")->setText(QString::fromStdString(existingDir()));
-  Find<QLineEdit>(*dialog, "txtLogFileName")
-      ->setText(QStringLiteral("one-file.csv"));  // no variable
+  // A name without any variable: one file for all days.
+  Find<QLineEdit>(*dialog, "txtLogFileName")->setText(QStringLiteral("one-file.csv"));
   Find<QCheckBox>(*dialog, "chkWriteErrorEventLog")->setChecked(false);
   Find<QCheckBox>(*dialog, "chkWriteSuccessEventLog")->setChecked(true);
   ClickButton(*dialog, "cmdOK");
@@ -133,11 +125,9 @@ TEST_F(OutputSettingsTest, OkWritesEveryKeyInOrder) {
       "Spooler/WriteSuccessCSVLog", "Spooler/WriteSuccessNTEventLog",
       "Spooler/ShowSuccessBallons", "Spooler/ShowErrorBallons"};
   EXPECT_EQ(StoredKeys(), order);
-  const std::vector<std::pair<const char*, std::string>> values = {{"LogFileDir", existingDir()},
-                                                                   {"LogFileName", "one-file.csv"},
-                                                                   {"WriteErrorNTEventLog", "0"},
-                                                                   {"WriteSuccessNTEventLog", "1"},
-                                                                   {"ShowErrorBallons", "1"}};
+  const std::vector<std::pair<const char*, std::string>> values = {
+      {"LogFileDir", existingDir()}, {"LogFileName", "one-file.csv"},
+      {"WriteErrorNTEventLog", "0"}, {"WriteSuccessNTEventLog", "1"}, {"ShowErrorBallons", "1"}};
   for (const auto& [key, value] : values) EXPECT_EQ(Stored("Spooler", key), value) << key;
 }
 

@@ -63,45 +63,21 @@ TEST_F(SmtpSettingsTest, LoadsTheProxyAndSavesItBack) {
     QString url, port;
     std::string savedType, savedServer;
   };
+  const Entry socks4{"Spooler", "ProxyType", "socks4"}, socks5{"Spooler", "ProxyType", "socks5"},
+      auth{"Spooler", "ProxyType", "SOCKS5AUTH"}, unknown{"Spooler", "ProxyType", "x"};
+  const auto server = [](const char* value) { return Entry{"Spooler", "ProxyServer", value}; };
   const std::vector<Row> rows = {
       {{}, nullptr, 0, "", "0", "NONE", ":0"},
       {{}, "socks5h://proxy.local:1081", 0, "proxy.local", "1081", "NONE", "proxy.local:1081"},
-      {{{"Spooler", "ProxyType", "socks4"}, {"Spooler", "ProxyServer", "host:1080"}},
-       "socks5://x:1",
-       1,
-       "host",
-       "1080",
-       "SOCKS4",
-       "host:1080"},
-      {{{"Spooler", "ProxyType", "socks5"}, {"Spooler", "ProxyServer", "host"}},
-       nullptr,
-       2,
-       "host",
-       "0",
-       "SOCKS5NOAUTH",
-       "host:0"},
-      {{{"Spooler", "ProxyType", "SOCKS5AUTH"}, {"Spooler", "ProxyServer", "host:abc"}},
-       nullptr,
-       3,
-       "host",
-       "0",
-       "SOCKS5AUTH",
-       "host:0"},
-      {{{"Spooler", "ProxyType", "x"}, {"Spooler", "ProxyServer", "[::1]:1080"}},
-       nullptr,
-       0,
-       "[::1]",
-       "1080",
-       "NONE",
-       "[::1]:1080"},
+      {{socks4, server("host:1080")}, "socks5://x:1", 1, "host", "1080", "SOCKS4", "host:1080"},
+      {{socks5, server("host")}, nullptr, 2, "host", "0", "SOCKS5NOAUTH", "host:0"},
+      {{auth, server("host:abc")}, nullptr, 3, "host", "0", "SOCKS5AUTH", "host:0"},
+      {{unknown, server("[::1]:1080")}, nullptr, 0, "[::1]", "1080", "NONE", "[::1]:1080"},
       {{{"Spooler", "ProxyType", "Socks5NoAuth"}}, nullptr, 2, "", "0", "SOCKS5NOAUTH", ":0"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.savedType + " " + row.savedServer);
-    if (row.allProxy)
-      qputenv("ALL_PROXY", row.allProxy);
-    else
-      qunsetenv("ALL_PROXY");
+    row.allProxy ? qputenv("ALL_PROXY", row.allProxy) : qunsetenv("ALL_PROXY");
     auto dialog = MakeDialog(OpenEdit(row.stored));
     EXPECT_EQ(Find<QComboBox>(*dialog, "cboProxyType")->currentIndex(), row.type);
     EXPECT_EQ(Field(*dialog, "txtProxyURL")->text(), row.url);
@@ -138,60 +114,38 @@ TEST_F(SmtpSettingsTest, ProxyTypeEnablesItsFields) {
 
 TEST_F(SmtpSettingsTest, LoadsHostsRelayAndDns) {
   struct Row {
-    std::vector<Entry> stored;
-    QString sender, relayUser, dns;
+    const char *sender, *dns, *security;  // stored; nullptr: missing
+    QString shownSender, shownDns;
     bool ownDns;
-    int security;
+    int securityIndex;
     std::string savedSecurity;
   };
+  const QString system = "192.0.2.53,192.0.2.54";
   const std::vector<Row> rows = {
-      {{}, "box.example", "", "192.0.2.53,192.0.2.54", false, 0, "auto"},
-      {{{"Settings", "DNSServer", "<system>"}, {"Spooler", "RelaySecurity", "bogus"}},
-       "box.example",
-       "",
-       "192.0.2.53,192.0.2.54",
-       false,
-       0,
-       "auto"},
-      {{{"Spooler", "SenderHostName", "me.example"},
-        {"Spooler", "RelayUser", "ru"},
-        {"Settings", "DNSServer", "1.1.1.1, 8.8.8.8"},
-        {"Spooler", "RelaySecurity", "STARTTLS"}},
-       "me.example",
-       "ru",
-       "1.1.1.1, 8.8.8.8",
-       true,
-       1,
+      {nullptr, nullptr, nullptr, "box.example", system, false, 0, "auto"},
+      {"me.example", "<system>", "bogus", "me.example", system, false, 0, "auto"},
+      {nullptr, "1.1.1.1, 8.8.8.8", "STARTTLS", "box.example", "1.1.1.1, 8.8.8.8", true, 1,
        "starttls"},
-      {{{"Spooler", "RelaySecurity", "tls"}},
-       "box.example",
-       "",
-       "192.0.2.53,192.0.2.54",
-       false,
-       2,
-       "tls"},
-      {{{"Spooler", "RelaySecurity", "none"}},
-       "box.example",
-       "",
-       "192.0.2.53,192.0.2.54",
-       false,
-       3,
-       "none"},
+      {nullptr, nullptr, "tls", "box.example", system, false, 2, "tls"},
+      {nullptr, nullptr, "none", "box.example", system, false, 3, "none"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.dns.toStdString() + " " + row.savedSecurity);
-    auto dialog = MakeDialog(OpenEdit(row.stored));
-    EXPECT_EQ(Field(*dialog, "txtSenderHostName")->text(), row.sender);
-    EXPECT_EQ(Field(*dialog, "txtRelayUser")->text(), row.relayUser);
-    EXPECT_EQ(Field(*dialog, "txtDNSServer")->text(), row.dns);
+    SCOPED_TRACE(row.shownDns.toStdString() + " " + row.savedSecurity);
+    std::vector<Entry> stored;
+    if (row.sender) stored.push_back({"Spooler", "SenderHostName", row.sender});
+    if (row.dns) stored.push_back({"Settings", "DNSServer", row.dns});
+    if (row.security) stored.push_back({"Spooler", "RelaySecurity", row.security});
+    auto dialog = MakeDialog(OpenEdit(stored));
+    EXPECT_EQ(Field(*dialog, "txtSenderHostName")->text(), row.shownSender);
+    EXPECT_EQ(Field(*dialog, "txtDNSServer")->text(), row.shownDns);
     EXPECT_EQ(Field(*dialog, "txtDNSServer")->isEnabled(), row.ownDns);
     EXPECT_EQ(Find<QRadioButton>(*dialog, "optDNS(1)")->isChecked(), row.ownDns);
     EXPECT_EQ(Find<QRadioButton>(*dialog, "optDNS(0)")->isChecked(), !row.ownDns);
-    EXPECT_EQ(Find<QComboBox>(*dialog, "cboRelaySecurity")->currentIndex(), row.security);
+    EXPECT_EQ(Find<QComboBox>(*dialog, "cboRelaySecurity")->currentIndex(), row.securityIndex);
     ASSERT_TRUE(PressOk(*dialog));
     EXPECT_EQ(Stored("Spooler", "RelaySecurity"), row.savedSecurity);
     // The system's list shown for information is never stored.
-    EXPECT_EQ(Stored("Settings", "DNSServer"), row.ownDns ? row.dns.toStdString() : "<SYSTEM>");
+    EXPECT_EQ(Stored("Settings", "DNSServer"), row.ownDns ? row.dns : "<SYSTEM>");
   }
 }
 
@@ -202,19 +156,12 @@ TEST_F(SmtpSettingsTest, DnsOptionsAndList) {
   };
   const QString empty =
       "The option 'Use this DNS Servers' does not allow 'Host Names or IPs' to be empty.";
+  const auto accepted = QMessageBox::NoIcon, refused = QMessageBox::Information;
   const std::vector<Row> rows = {
-      {"1.1.1.1", QMessageBox::NoIcon},
-      {"1.1.1.1, 8.8.8.8", QMessageBox::NoIcon},
-      {" 1.1.1.1 ", QMessageBox::NoIcon},
-      {"127.0.0.1:5353", QMessageBox::NoIcon},
-      {"[::1]:53", QMessageBox::NoIcon},
-      {"::1,2001:db8::1", QMessageBox::NoIcon},
-      {"host.example", QMessageBox::Information},
-      {"1.1.1.1,,", QMessageBox::Information},
-      {"1.2.3", QMessageBox::Information},
-      {"1.1.1.1:99999", QMessageBox::Information},
-      {" ", QMessageBox::Information},
-      {"", QMessageBox::Critical},
+      {"1.1.1.1", accepted},         {"1.1.1.1, 8.8.8.8", accepted}, {" 1.1.1.1 ", accepted},
+      {"127.0.0.1:5353", accepted},  {"[::1]:53", accepted},         {"::1,2001:db8::1", accepted},
+      {"host.example", refused},     {"1.1.1.1,,", refused},         {"1.2.3", refused},
+      {"1.1.1.1:99999", refused},    {" ", refused},                 {"", QMessageBox::Critical},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.list.toStdString());
@@ -231,12 +178,9 @@ TEST_F(SmtpSettingsTest, DnsOptionsAndList) {
       // As typed (the store drops blanks around a value when reading).
       EXPECT_EQ(Stored("Settings", "DNSServer"), row.list.trimmed().toStdString());
     }
-    if (row.icon == QMessageBox::Information) {
-      EXPECT_EQ(text, QStringLiteral("Please enter only IP Numbers."));
-    }
-    if (row.icon == QMessageBox::Critical) {
-      EXPECT_EQ(text, empty);
-    }
+    EXPECT_EQ(text, row.icon == refused ? QStringLiteral("Please enter only IP Numbers.")
+                    : row.icon == accepted ? QString()
+                                           : empty);
     // The system option ignores whatever the list holds.
     if (!closed) {
       Find<QRadioButton>(*dialog, "optDNS(0)")->click();
@@ -252,7 +196,7 @@ TEST_F(SmtpSettingsTest, Passwords) {
   struct Row {
     const char* name;
     QString first, second;
-    std::string stored;  // after OK; "" with a message: unchanged
+    std::string stored;  // the password deciphered afterwards
     bool mismatch;
   };
   const std::vector<Row> rows = {
@@ -315,11 +259,11 @@ TEST_F(SmtpSettingsTest, ChecksComeInOrderAndWritesToo) {
   Field(*dialog, "txtDNSServer")->setText(QStringLiteral("1.1.1.1"));
   ASSERT_TRUE(PressOk(*dialog));
   EXPECT_TRUE(edit.SettingsChanged);
-  const std::vector<std::string> order = {"Spooler/SenderHostName", "Spooler/RelayHostName",
-                                          "Spooler/RelayUser",      "Spooler/RelayPassword",
-                                          "Spooler/RelaySecurity",  "Spooler/ProxyPassword",
-                                          "Spooler/ProxyType",      "Spooler/ProxyServer",
-                                          "Spooler/ProxyUser",      "Settings/DNSServer"};
+  const std::vector<std::string> order = {
+      "Spooler/SenderHostName", "Spooler/RelayHostName", "Spooler/RelayUser",
+      "Spooler/RelayPassword",  "Spooler/RelaySecurity", "Spooler/ProxyPassword",
+      "Spooler/ProxyType",      "Spooler/ProxyServer",   "Spooler/ProxyUser",
+      "Settings/DNSServer"};
   EXPECT_EQ(StoredKeys(), order);
 }
 
