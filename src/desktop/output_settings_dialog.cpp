@@ -78,6 +78,8 @@ QGroupBox* OutputSettingsDialog::createLogFileFrame() {
   QLabel* dirLabel = createLabel("lblLogFileDir", tr("Log File Directory"));
   txtLogFileDir_ = createLineEdit("txtLogFileDir", kFieldLimit);
   cmdSelectLogDir_ = createButton("cmdSelectLogDir", tr("..."));
+  // As narrow as its caption: a button beside the field, not a column of its own.
+  cmdSelectLogDir_->setMaximumWidth(cmdSelectLogDir_->fontMetrics().averageCharWidth() * 6);
   QLabel* nameLabel = createLabel("lblLogFileName", tr("Log File Name"));
   txtLogFileName_ = createLineEdit("txtLogFileName", 0);
   QLabel* hint = createLabel("Label2", tr("Available variables for Log File Name:"));
