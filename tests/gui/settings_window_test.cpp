@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "../unit/temp_dir.h"
+#include "desktop/dialog_plumbing.h"
 #include "desktop/message_box.h"
 #include "desktop/service_offers.h"
 #include "desktop/settings_window.h"
@@ -386,3 +389,59 @@ TEST_F(SettingsWindowTest, OneWindowPerProcessAndItsSmallCommands) {
 
 }  // namespace
 }  // namespace pv
+
+namespace pv {
+namespace {
+
+// Takes the URLs QDesktopServices hands to the "file" scheme.
+class TopicCatcher : public QObject {
+  Q_OBJECT
+ public:
+  TopicCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+  ~TopicCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+  std::vector<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST_F(SettingsWindowTest, KeyboardReachesEveryCommand) {
+  WriteSettings("[Settings]\nDefaultSpoolDir=" + spoolDir + "\n");
+  SettingsWindow* shown = ShowSettingsWindow(host);
+  ASSERT_NE(shown, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(shown));
+  SetBrowserFinderForTests([] { return QStringLiteral("test-browser.desktop"); });
+  {
+    const TopicCatcher catcher;
+    QTest::keyClick(shown, Qt::Key_F1);
+    QTest::keyClick(shown, Qt::Key_F1, Qt::ShiftModifier);
+    EXPECT_EQ(catcher.urls, (std::vector<QUrl>{HelpTopicUrl("Spooler.htm", "MainSettings"),
+                                               HelpTopicUrl("COMObject.htm", "COM1")}));
+  }
+  SetBrowserFinderForTests({});
+
+  const std::vector<QString> order = {"txtSpoolDir", "cmdSelectSpoolDir", "cmdShowSpoolDir", "txtExtension",
+                                      "txtDelay", "checkOnlyIfOnline", "txtMaxRetry", "txtRetryInterval",
+                                      "txtDefaultReturnTo", "cmdOK"};
+  shown->findChild<QWidget*>(order.front())->setFocus();
+  std::vector<QString> visited;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    visited.push_back(QApplication::focusWidget()->objectName());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(visited, order);
+
+  // Alt+C is "Close": without changes it closes without a question.
+  Boxes boxes;
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return OpenSettingsWindow() == nullptr;
+  }));
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_FALSE(WorkingCopyExists());
+}
+
+}  // namespace
+}  // namespace pv
+
+#include "settings_window_test.moc"
