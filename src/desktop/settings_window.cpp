@@ -20,6 +20,7 @@
 #include "desktop/service_offers.h"
 #include "desktop/smtp_settings_dialog.h"
 #include "desktop/tray_icon.h"
+#include "desktop/working_copy_writes.h"
 #include "settings/ini_store.h"
 #include "support/paths.h"
 
@@ -299,27 +300,28 @@ bool SettingsWindow::validateAndStore() {
     problem = tr("There should be at least one value in Retry Interval.");
   else if (txtExtension_->text().isEmpty())
     problem = tr("The extension of the mime files should be at least one char long.");
-  if (problem.isEmpty() && !storeFields())
-    problem = tr("The settings could not be written to '%1'.").arg(Q(edit_->workingCopy()));
-  if (problem.isEmpty()) return true;
-  ShowCritical(this, problem);
-  return false;
+  if (!problem.isEmpty()) {
+    ShowCritical(this, problem);
+    return false;
+  }
+  return storeFields();
 }
 
-// Every write is tried; the result tells whether all of them went in.
+// The fields into the working copy, in their order; a refused write is told and stops.
 bool SettingsWindow::storeFields() {
-  const std::string& file = edit_->workingCopy();
-  bool stored = WriteSettingLong(file, kSpoolerSection, "UpDelay",
-                                 SettingTextToLong(S(txtDelay_->text())));
-  stored &= WriteSettingString(file, kSettingsSection, "DefaultSpoolDir", S(txtSpoolDir_->text()));
-  stored &= WriteSettingString(file, kSettingsSection, "DefaultExtension", S(txtExtension_->text()));
-  stored &= WriteSettingString(file, kSpoolerSection, "RetryInterval", S(txtRetryInterval_->text()));
-  stored &= WriteSettingLong(file, kSpoolerSection, "MaxRetryCount",
-                             SettingTextToLong(S(txtMaxRetry_->text())));
-  stored &= WriteSettingString(file, kSettingsSection, "DefaultReturnTo",
-                               S(txtDefaultReturnTo_->text()));
-  stored &= WriteSettingBool(file, kSpoolerSection, "OnlyIfOnline", checkOnlyIfOnline_->isChecked());
-  return stored;
+  WorkingCopyWrites writes(edit_->workingCopy());
+  const auto number = [](const QLineEdit* field) {
+    return QString::number(SettingTextToLong(S(field->text())));
+  };
+  writes.String(kSpoolerSection, "UpDelay", number(txtDelay_));
+  writes.String(kSettingsSection, "DefaultSpoolDir", txtSpoolDir_->text());
+  writes.String(kSettingsSection, "DefaultExtension", txtExtension_->text());
+  writes.String(kSpoolerSection, "RetryInterval", txtRetryInterval_->text());
+  writes.String(kSpoolerSection, "MaxRetryCount", number(txtMaxRetry_));
+  writes.String(kSettingsSection, "DefaultReturnTo", txtDefaultReturnTo_->text());
+  writes.Bool(kSpoolerSection, "OnlyIfOnline", checkOnlyIfOnline_->isChecked());
+  if (!writes.ok()) ShowWriteFailure(this, edit_->workingCopy(), writes.failedKey());
+  return writes.ok();
 }
 
 // Copies the working copy back; on failure tells where the backup is.

@@ -168,6 +168,19 @@ TEST_F(SettingsWindowTest, RefusesBadFieldsWithTheirMessageAndWritesNothing) {
   }
 }
 
+TEST_F(SettingsWindowTest, ARefusedWriteKeepsTheWindowOpen) {
+  WriteSettings("[Settings]\nDefaultSpoolDir=" + spoolDir + "\n");
+  Open();
+  std::filesystem::remove(host.workingCopy);
+  std::filesystem::create_directory(host.workingCopy);  // every write into it fails
+  Boxes boxes;
+  EXPECT_FALSE(window->ConfirmClose());
+  EXPECT_EQ(boxes.texts(), std::vector<QString>{QString::fromStdString(
+                               "The setting Spooler/UpDelay could not be written to the working copy '" +
+                               host.workingCopy + "'.")});
+  EXPECT_EQ(ReadFile(host.settingsFile), "[Settings]\nDefaultSpoolDir=" + spoolDir + "\n");
+}
+
 TEST_F(SettingsWindowTest, StoresTheFieldsInTheirOrder) {
   WriteSettings("[Other]\nkeep=1\n");
   Open();
