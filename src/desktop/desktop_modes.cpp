@@ -99,7 +99,7 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   SystemdLink systemd(false);
   const SpoolerLifeCycle lifeCycle{[&traySpooler] { return traySpooler.StartService(); },
                                    [&traySpooler] { return traySpooler.EndService(); },
-                                   [&traySpooler] { return traySpooler.ContService(); }};
+                                   [&runtime] { return runtime.controller().Reload(); }};
   const int code =
       RunSpoolerLoop(app, signalEvents, runtime, startup, holdsInstanceLock, systemd, lifeCycle);
   spooler = nullptr;

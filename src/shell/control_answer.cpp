@@ -9,8 +9,8 @@ namespace {
 // Who may ask a request.
 enum class Askers {
   Anyone,
-  Owners,      // the spooler's own user and root
-  QueueUsers,  // those and the members of the group `postvane`
+  Owners,     // the spooler's own user and root
+  Operators,  // those and the members of the group `postvane`
 };
 
 // What may follow the request's name, after one space.
@@ -45,37 +45,48 @@ const ControlRequest kControlRequests[] = {
        const SpoolerSettings settings = spooler.Settings();
        return DirectoryPart(settings.SpoolFilePattern) + "\t" + settings.DefaultExtension;
      }},
-    {"PAUSE", Askers::Owners, Argument::None,
+    // For programs (the desktop's view of the service): tab-separated key=value pairs.
+    {"STATE", Askers::Anyone, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) {
+       const SpoolerSettings settings = spooler.Settings();
+       return spooler.StateLine() + "\tdir=" + DirectoryPart(settings.SpoolFilePattern) +
+              "\text=" + settings.DefaultExtension;
+     }},
+    {"PAUSE", Askers::Operators, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        spooler.PauseService();
        return "OK";
      }},
-    {"CONTINUE", Askers::Owners, Argument::None,
+    {"CONTINUE", Askers::Operators, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        return spooler.ContService() ? "OK" : "FAILED";
+     }},
+    {"RELOAD", Askers::Operators, Argument::None,
+     [](ControlledSpooler& spooler, const std::string&) -> std::string {
+       return spooler.Reload() ? "OK" : "FAILED";
      }},
     // A second start of the desktop spooler hands its user over to the running one.
     {"SHOWSETTINGS", Askers::Owners, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        return spooler.ShowSettings() ? "OK" : "NO DESKTOP";
      }},
-    {"QUEUE", Askers::QueueUsers, Argument::None,
+    {"QUEUE", Askers::Operators, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) {
        return spooler.QueueAnswer("QUEUE", "");
      }},
-    {"DELETE", Askers::QueueUsers, Argument::MailName,
+    {"DELETE", Askers::Operators, Argument::MailName,
      [](ControlledSpooler& spooler, const std::string& name) {
        return spooler.QueueAnswer("DELETE", name);
      }},
-    {"HOLD", Askers::QueueUsers, Argument::MailName,
+    {"HOLD", Askers::Operators, Argument::MailName,
      [](ControlledSpooler& spooler, const std::string& name) {
        return spooler.QueueAnswer("HOLD", name);
      }},
-    {"RELEASE", Askers::QueueUsers, Argument::MailName,
+    {"RELEASE", Askers::Operators, Argument::MailName,
      [](ControlledSpooler& spooler, const std::string& name) {
        return spooler.QueueAnswer("RELEASE", name);
      }},
-    {"RETRY", Askers::QueueUsers, Argument::MailNameOrAll,
+    {"RETRY", Askers::Operators, Argument::MailNameOrAll,
      [](ControlledSpooler& spooler, const std::string& name) {
        return spooler.QueueAnswer("RETRY", name);
      }},
@@ -83,7 +94,7 @@ const ControlRequest kControlRequests[] = {
 
 bool MayAsk(Askers askers, uid_t peerUid, uid_t ownUid, const GroupMembership& inServiceGroup) {
   if (askers == Askers::Anyone || peerUid == ownUid || peerUid == 0) return true;
-  return askers == Askers::QueueUsers && peerUid != static_cast<uid_t>(-1) &&
+  return askers == Askers::Operators && peerUid != static_cast<uid_t>(-1) &&
          inServiceGroup(peerUid);
 }
 

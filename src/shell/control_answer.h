@@ -1,9 +1,9 @@
 #pragma once
 // The answers of the control channel: one request line in, one answer line out. SPOOLNOW,
-// STATUS and SPOOLDIR are for anyone who reaches the socket; PAUSE, CONTINUE and SHOWSETTINGS
-// only for the spooler's own user and root; the queue requests (QUEUE, DELETE, HOLD, RELEASE, RETRY) also
-// for the members of the group `postvane`, who may not read the service's spool directory
-// themselves.
+// STATUS, STATE and SPOOLDIR are for anyone who reaches the socket; SHOWSETTINGS only for the
+// spooler's own user and root; PAUSE, CONTINUE, RELOAD and the queue requests (QUEUE, DELETE,
+// HOLD, RELEASE, RETRY) also for the members of the group `postvane`, who run the service
+// without being root and may not read its spool directory themselves.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -22,8 +22,12 @@ class ControlledSpooler {
   virtual bool PauseService() = 0;
   // False when the settings could not be reloaded (the spooler stays paused).
   virtual bool ContService() = 0;
+  // Reads the settings again, running or paused as before; false when they did not load.
+  virtual bool Reload() = 0;
   // The state and the next run, as a person reads it.
   virtual std::string StatusText() const = 0;
+  // The state and the next run for programs (SpoolerController::StateLine).
+  virtual std::string StateLine() const = 0;
   virtual SpoolerSettings Settings() const = 0;
   // A queue request run on the spooler's spool directory (shell/queue_channel.h): verb
   // "QUEUE" with name "", or an operation on a mail name checked by ValidMailName ("*" with
@@ -37,8 +41,9 @@ class ControlledSpooler {
 using GroupMembership = std::function<bool(uid_t uid)>;
 
 // The answer to `request` from a peer with the user id `peerUid`, for a spooler running as
-// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", "NO DESKTOP", the status line,
-// "<spool directory>\t<extension>", a queue answer or "UNKNOWN".
+// `ownUid`: "OK", "PAUSED", "FAILED", "DENIED", "NO DESKTOP", the status line, the state line
+// with "\tdir=<spool directory>\text=<extension>" after it, "<spool directory>\t<extension>",
+// a queue answer or "UNKNOWN".
 std::string ControlAnswer(ControlledSpooler& spooler, const std::string& request, uid_t peerUid,
                           uid_t ownUid, const GroupMembership& inServiceGroup);
 

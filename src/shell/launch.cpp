@@ -80,7 +80,7 @@ int RunSpooler(int argc, char** argv, const StartupValues& startup, bool holdsIn
   SpoolerController& controller = runtime.controller();
   const SpoolerLifeCycle lifeCycle{[&controller] { return controller.StartService(); },
                                    [&controller] { return controller.EndService(); },
-                                   [&controller] { return controller.ContService(); }};
+                                   [&controller] { return controller.Reload(); }};
   return RunSpoolerLoop(app, signalEvents, runtime, startup, holdsInstanceLock, systemd,
                         lifeCycle);
 }

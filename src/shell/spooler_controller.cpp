@@ -73,6 +73,15 @@ std::string SpoolerController::NextRunText() const {
       std::min(parts_.state.NextRun(), LatestNextRun(parts_.now(), parts_.settings().UpDelay)));
 }
 
+std::string SpoolerController::StateLine() const {
+  static constexpr const char* kNames[] = {"offline", "spooling", "paused", "waiting"};
+  bool error = false;
+  const LocalDateTime next =
+      std::min(parts_.state.NextRun(), LatestNextRun(parts_.now(), parts_.settings().UpDelay));
+  return std::string("state=") + kNames[static_cast<int>(CurrentState())] +
+         "\tnext=" + FormatIsoDateTime(next, error);
+}
+
 void SpoolerController::UpdateTrayStatus() {
   if (parts_.showState) parts_.showState(CurrentState(), StatusText());
 }
@@ -93,17 +102,28 @@ bool SpoolerController::PauseService() {
   return true;
 }
 
+bool SpoolerController::LoadSettingsOrReport() {
+  if (parts_.loadSettings()) return true;
+  parts_.reporter.ReportResult(kResultError, "<SYSTEM>", "<SYSTEM>", "<SYSTEM>", 0,
+                               "Error while loading settings", "");
+  return false;
+}
+
 bool SpoolerController::ContService() {
-  if (!parts_.loadSettings()) {
-    parts_.reporter.ReportResult(kResultError, "<SYSTEM>", "<SYSTEM>", "<SYSTEM>", 0,
-                                 "Error while loading settings", "");
-    return false;
-  }
+  if (!LoadSettingsOrReport()) return false;
   parts_.state.Paused = false;
   utcOffset_ = parts_.utcOffset();
   parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
   UpdateTrayStatus();
   timer_.start();
+  return true;
+}
+
+bool SpoolerController::Reload() {
+  if (!LoadSettingsOrReport()) return false;
+  // Like a continue, a running spooler runs soon with what it read; a paused one stays paused.
+  if (!parts_.state.Paused) parts_.state.SetNextRun(parts_.now().AddSeconds(kSoonSeconds));
+  UpdateTrayStatus();
   return true;
 }
 

@@ -55,6 +55,10 @@ class SpoolerController {
   bool StartService();
   bool PauseService();
   bool ContService();
+  // Reads the settings again and keeps running or paused as it was (running: the next run 3
+  // seconds from now); false (reported as "Error while loading settings") when they did not
+  // load.
+  bool Reload();
   // Ends the spooler: the file in hand is finished, the sessions are closed, then `onEnded`.
   bool EndService();
   void SetOnEnded(std::function<void()> onEnded) { onEnded_ = std::move(onEnded); }
@@ -73,6 +77,9 @@ class SpoolerController {
   std::string StatusText() const;
   // The next run in the general date format (held to the latest one there can be).
   std::string NextRunText() const;
+  // For programs: "state=<waiting|spooling|paused|offline>\tnext=<yyyy-mm-ddThh:nn:ss>", the
+  // next run as NextRunText holds it.
+  std::string StateLine() const;
 
   // One tick of the timer (every second while running): a changed UTC offset counts as a time
   // change; when the next run is due, starts it on the worker thread, or, offline, tries again
@@ -82,6 +89,7 @@ class SpoolerController {
  private:
   void StartRun();
   void FinishRun();
+  bool LoadSettingsOrReport();
 
   ControllerParts parts_;
   QTimer timer_;

@@ -37,8 +37,10 @@ class ControlledController : public ControlledSpooler {
   bool SpoolNow() override { return controller_.SpoolNow(); }
   bool PauseService() override { return pause_ ? pause_() : controller_.PauseService(); }
   bool ContService() override { return cont_ ? cont_() : controller_.ContService(); }
+  bool Reload() override { return controller_.Reload(); }
   bool ShowSettings() override { return showSettings_ && showSettings_(); }
   std::string StatusText() const override { return controller_.StatusText(); }
+  std::string StateLine() const override { return controller_.StateLine(); }
   SpoolerSettings Settings() const override { return SettingsSnapshot(); }
   std::string QueueAnswer(std::string_view verb, const std::string& name) override {
     return AnswerQueueRequest(SettingsSnapshot(), verb, name);

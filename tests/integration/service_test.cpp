@@ -3,6 +3,7 @@
 // log, syslog, systemd notifications), and how the process lives (signals, control channel,
 // a crash in the middle of a delivery). Invalid files, set-aside return mails and the record
 // of the settings file: spool_engine_test.cpp and startup_test.cpp.
+#include "platform/control_channel.h"
 #include "service_fixture.h"
 
 namespace pv {
@@ -27,6 +28,27 @@ TEST_F(ServiceTest, NotifiesSystemdReloadsOnHangupAndStopsOnTerm) {
   EXPECT_TRUE(MailsTo("RIG_MX2_MAILDIR", second).empty());
   ASSERT_TRUE(WaitUntil([&] { return SpoolEmpty(); }));
 
+  StopSpooler();
+}
+
+// A reload re-reads the settings but leaves a paused service paused; only CONTINUE resumes it.
+TEST_F(ServiceTest, ReloadKeepsAPausedServicePaused) {
+  const std::string to = Address("ok");
+  StartSpooler({{"UpDelay", "3600"}});
+  const std::string socket = dir_ + "/run/control";
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }));
+  std::string error;
+  const auto ask = [&](const std::string& request) { return SendControlRequest(socket, request, error); };
+  ASSERT_EQ(ask("PAUSE"), "OK") << error;
+  Drop("held.eml", Mail(to));
+  ASSERT_TRUE(spooler_->Signal(SIGHUP));
+  EXPECT_EQ(ask("RELOAD"), "OK");
+  EXPECT_EQ(ask("STATE").rfind("state=paused\tnext=", 0), 0u) << ask("STATE");
+  EXPECT_NE(ask("STATE").find("\tdir=" + spoolDir_ + "/\text=eml"), std::string::npos) << ask("STATE");
+  EXPECT_FALSE(WaitForMailTo("RIG_MX1_MAILDIR", to, std::chrono::seconds(4))) << "delivered while paused";
+  ASSERT_EQ(ask("CONTINUE"), "OK");
+  EXPECT_TRUE(WaitForMailTo("RIG_MX1_MAILDIR", to));
+  EXPECT_EQ(ask("STATE").rfind("state=", 0), 0u);
   StopSpooler();
 }
 

@@ -31,7 +31,14 @@ class FakeSpooler : public ControlledSpooler {
     calls.push_back("ContService");
     return settingsLoad;
   }
+  bool Reload() override {
+    calls.push_back("Reload");
+    return settingsLoad;
+  }
   std::string StatusText() const override { return paused ? "Paused" : "Next Run at 12:00:03"; }
+  std::string StateLine() const override {
+    return paused ? "state=paused\tnext=2026-12-08T12:00:03" : "state=waiting\tnext=2026-12-08T12:00:03";
+  }
   SpoolerSettings Settings() const override {
     SpoolerSettings settings;
     settings.SpoolFilePattern = "/var/spool/pv/*.mail";
@@ -63,11 +70,16 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
       {"SPOOLNOW", kOther, kOwn, false, true, "OK", Calls{"SpoolNow"}},  // anyone may ask
       {"SPOOLNOW", kOther, kRoot, true, true, "PAUSED", Calls{"SpoolNow"}},
       {"STATUS", kOther, kOwn, false, true, waiting, Calls{}},
+      {"STATE", kOther, kOwn, true, true,
+       "state=paused\tnext=2026-12-08T12:00:03\tdir=/var/spool/pv/\text=mail", Calls{}},
       {"PAUSE", kOwn, kOwn, false, true, "OK", Calls{"PauseService"}},
       {"PAUSE", kOther, kOwn, false, true, "DENIED", Calls{}},
       {"PAUSE", kOwn, kRoot, false, true, "DENIED", Calls{}},  // a user does not pause root's service
       {"PAUSE", kUnknownPeer, kOwn, false, true, "DENIED", Calls{}},
       {"CONTINUE", kRoot, kOwn, true, false, "FAILED", Calls{"ContService"}},
+      {"RELOAD", kOwn, kOwn, true, true, "OK", Calls{"Reload"}},
+      {"RELOAD", kOwn, kOwn, false, false, "FAILED", Calls{"Reload"}},
+      {"RELOAD", kOther, kOwn, false, true, "DENIED", Calls{}},
       {"SHOWSETTINGS", kOwn, kOwn, false, true, "NO DESKTOP", Calls{}},  // a headless spooler
       {"SHOWSETTINGS", kOther, kOwn, false, true, "DENIED", Calls{}},
       {"pause", kOwn, kOwn, false, true, "UNKNOWN", Calls{}},  // requests are exact
@@ -84,7 +96,7 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
   }
 }
 
-TEST(ControlAnswer, QueueRequestsForMembersWithCheckedNames) {
+TEST(ControlAnswer, MembersRunTheServiceAndItsQueueWithCheckedNames) {
   using Calls = std::vector<std::string>;
   const std::string badName = "[{\"ok\":false,\"text\":\"'";
   const struct {
@@ -97,7 +109,10 @@ TEST(ControlAnswer, QueueRequestsForMembersWithCheckedNames) {
       {"QUEUE", kOther, "DENIED", Calls{}},
       {"QUEUE", kUnknownPeer, "DENIED", Calls{}},
       {"QUEUE all", kMember, "UNKNOWN", Calls{}},
-      {"PAUSE", kMember, "DENIED", Calls{}},  // members use the queue, not the service
+      {"PAUSE", kMember, "OK", Calls{"PauseService"}},  // members run the service
+      {"CONTINUE", kMember, "OK", Calls{"ContService"}},
+      {"RELOAD", kMember, "OK", Calls{"Reload"}},
+      {"SHOWSETTINGS", kMember, "DENIED", Calls{}},
       {"DELETE a b.eml", kMember, "[]", Calls{"DELETE a b.eml"}},
       {"HOLD a.eml", kOther, "DENIED", Calls{}},
       {"RETRY *", kMember, "[]", Calls{"RETRY *"}},

@@ -101,6 +101,7 @@ TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
          settingsLoad = true;
          return answer;
        }},
+      {"reload", [this] { return controller.Reload(); }},
       {"spool now", [this] { return controller.SpoolNow(); }},
       {"tick", [this] { return controller.Tick(), true; }},
   };
@@ -109,9 +110,11 @@ TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
       {"tick", 2, true, 3, SpoolerState::Waiting},      // not due yet
       {"pause", 2, true, 3, SpoolerState::Paused},
       {"spool now", 2, false, 3, SpoolerState::Paused},  // ignored while paused
+      {"reload", 10, true, 3, SpoolerState::Paused},     // a reload keeps the pause
       {"continue, settings fail", 40, false, 3, SpoolerState::Paused},
       {"continue", 50, true, 53, SpoolerState::Waiting},
-      {"pause", 51, true, 53, SpoolerState::Paused},
+      {"reload", 51, true, 54, SpoolerState::Waiting},  // running: soon, as a continue
+      {"pause", 51, true, 54, SpoolerState::Paused},
       {"start", 70, true, 73, SpoolerState::Waiting},
   };
   for (const LifeStep& step : steps) {
@@ -122,6 +125,11 @@ TEST_F(SpoolerControllerTest, StartPauseContinueAndSpoolNowMoveTheNextRun) {
     EXPECT_EQ(NextRun(), step.nextRun) << shownStep;
     EXPECT_EQ(controller.CurrentState(), step.state) << shownStep;
     EXPECT_EQ(state.Paused.load(), step.state == SpoolerState::Paused) << shownStep;
+    bool error = false;
+    EXPECT_EQ(controller.StateLine(),
+              std::string(step.state == SpoolerState::Paused ? "state=paused" : "state=waiting") +
+                  "\tnext=" + FormatIsoDateTime(kStart.AddSeconds(step.nextRun), error))
+        << shownStep;
     if (step.operation != "tick" && step.answer) {
       ASSERT_EQ(shown.size(), 1u) << shownStep;
       EXPECT_EQ(shown[0].first, step.state) << shownStep;
