@@ -19,6 +19,7 @@
 #include "desktop/message_box.h"
 #include "desktop/service_offers.h"
 #include "desktop/settings_window.h"
+#include "fake_service_control.h"
 #include "settings/ini_store.h"
 
 namespace pv {
@@ -49,25 +50,6 @@ class Boxes {
 
  private:
   std::deque<QMessageBox::StandardButton> answers_;
-};
-
-class FakeService : public ServiceControl {
- public:
-  int startType = kStartAutomatic;
-  int state = kServiceStopped;
-  bool succeeds = true;
-  std::vector<std::string> calls;
-  int QueryServiceStartType() override { return startType; }
-  int QueryServiceState() override { return state; }
-  bool StartServiceAndWait() override { return record("start"); }
-  bool StopServiceAndWait() override { return record("stop"); }
-  bool ContinueServiceAndWait() override { return record("continue"); }
-
- private:
-  bool record(const char* call) {
-    calls.emplace_back(call);
-    return succeeds;
-  }
 };
 
 class SettingsWindowTest : public ::testing::Test {
