@@ -3,6 +3,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
+#include <QVariant>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/user_dirs.h"
+#include "platform/watch_event.h"
 #include "support/paths.h"
 #include "support/unique_fd.h"
 
@@ -24,6 +26,8 @@ namespace {
 constexpr qint64 kMaxRequest = 1024;
 // An answer may list a whole queue; a client takes no more than this.
 constexpr std::size_t kMaxAnswer = 256 * 1024 * 1024;
+// An event line carries one result message.
+constexpr qint64 kMaxWatchLine = 1024 * 1024;
 
 uid_t PeerUid(QLocalSocket* socket) {
   ucred cred{};
@@ -34,21 +38,14 @@ uid_t PeerUid(QLocalSocket* socket) {
   return cred.uid;
 }
 
-void Serve(QLocalSocket* socket, const ControlServer::Handler& handler) {
-  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, handler] {
-    if (!socket->canReadLine()) {
-      if (socket->bytesAvailable() > kMaxRequest) socket->abort();
-      return;
-    }
-    std::string request = socket->readLine(kMaxRequest).toStdString();
-    while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
-      request.pop_back();
-    const std::string answer = handler(request, PeerUid(socket)) + "\n";
-    socket->write(answer.data(), static_cast<qint64>(answer.size()));
-    socket->disconnectFromServer();
-  });
-  QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+// One line without its line end, at most limit bytes.
+std::string ReadLineOf(QLocalSocket& socket, qint64 limit) {
+  std::string line = socket.readLine(limit).toStdString();
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
 }
+
+std::string ReadRequest(QLocalSocket* socket) { return ReadLineOf(*socket, kMaxRequest); }
 
 bool WaitFor(int fd, short events, int timeoutMs) {
   pollfd p{fd, events, 0};
@@ -83,9 +80,101 @@ bool ControlServer::Listen(std::string& error) {
   if (root) ::chmod(path().c_str(), 0666);
   QLocalServer* server = server_.get();
   QObject::connect(server, &QLocalServer::newConnection, server, [server, this] {
-    while (QLocalSocket* socket = server->nextPendingConnection()) Serve(socket, handler_);
+    while (QLocalSocket* socket = server->nextPendingConnection()) serve(socket);
   });
   return true;
+}
+
+void ControlServer::serve(QLocalSocket* socket) {
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] { answer(socket); });
+  QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void ControlServer::answer(QLocalSocket* socket) {
+  const bool watching = socket->property("watching").toBool();
+  if (watching || !socket->canReadLine()) {
+    // A watcher has nothing more to say; a request without its line end waits for it.
+    if (watching) socket->readAll();
+    else if (socket->bytesAvailable() > kMaxRequest) socket->abort();
+    return;
+  }
+  const std::string request = ReadRequest(socket);
+  std::string reply = handler_(request, PeerUid(socket));
+  const bool watch = request == kWatchRequest && reply == "OK";
+  std::erase_if(watchers_, [](const QPointer<QLocalSocket>& w) { return w.isNull(); });
+  if (watch && static_cast<int>(watchers_.size()) >= kMaxWatchers) reply = "BUSY";
+  reply += "\n";
+  socket->write(reply.data(), static_cast<qint64>(reply.size()));
+  if (watch && reply == "OK\n") {
+    socket->setProperty("watching", true);
+    watchers_.emplace_back(socket);
+    return;
+  }
+  socket->disconnectFromServer();
+}
+
+void ControlServer::Broadcast(const std::string& line) {
+  QLocalServer* server = server_.get();
+  if (!server) return;
+  QMetaObject::invokeMethod(server, [this, line] { sendToWatchers(line); }, Qt::QueuedConnection);
+}
+
+void ControlServer::sendToWatchers(const std::string& line) {
+  const std::string data = line + "\n";
+  for (QPointer<QLocalSocket>& watcher : watchers_) {
+    if (watcher.isNull()) continue;
+    if (watcher->bytesToWrite() > kMaxWatchBacklog) {
+      watcher->abort();
+      continue;
+    }
+    watcher->write(data.data(), static_cast<qint64>(data.size()));
+  }
+  std::erase_if(watchers_, [](const QPointer<QLocalSocket>& w) { return w.isNull(); });
+}
+
+ControlWatch::ControlWatch() = default;
+
+ControlWatch::~ControlWatch() {
+  if (socket_) {
+    socket_->disconnect();
+    socket_->abort();
+  }
+}
+
+void ControlWatch::Start(const std::string& socketPath) {
+  socket_ = std::make_unique<QLocalSocket>();
+  QLocalSocket* socket = socket_.get();
+  QObject::connect(socket, &QLocalSocket::connected, socket, [socket] {
+    const std::string line = std::string(kWatchRequest) + "\n";
+    socket->write(line.data(), static_cast<qint64>(line.size()));
+  });
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [this] { readLines(); });
+  QObject::connect(socket, &QLocalSocket::disconnected, socket, [this] {
+    close(watching_ ? "the spooler closed the connection" : "the spooler did not answer");
+  });
+  QObject::connect(socket, &QLocalSocket::errorOccurred, socket, [this, socket] {
+    if (socket->state() != QLocalSocket::ConnectedState) close(socket->errorString().toStdString());
+  });
+  socket->connectToServer(QString::fromStdString(socketPath));
+}
+
+void ControlWatch::readLines() {
+  while (socket_ && socket_->canReadLine()) {
+    const std::string line = ReadLineOf(*socket_, kMaxWatchLine);
+    if (!watching_) {
+      if (line != "OK") return close("the spooler answered " + line);
+      watching_ = true;
+      continue;
+    }
+    if (onEvent) onEvent(line);
+  }
+}
+
+void ControlWatch::close(const std::string& why) {
+  if (closed_) return;
+  closed_ = true;
+  watching_ = false;
+  if (onClosed) onClosed(why);
 }
 
 std::string SendControlRequest(const std::string& socketPath, const std::string& request,

@@ -4,6 +4,9 @@
 // run), "PAUSE", "CONTINUE" (only from the spooler's own user or root), "STATUS", "SPOOLDIR"
 // (the spool directory and extension that clients write into, "<directory>\t<extension>"), and
 // the queue requests (shell/queue_channel.h), whose answer line may be long: a whole listing.
+// "WATCH" answered "OK" keeps the connection open: the spooler then sends one line for each
+// event (platform/watch_event.h) until either side closes it.
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +14,7 @@
 #include <vector>
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace pv {
 
@@ -33,10 +37,49 @@ class ControlServer {
   bool Listen(std::string& error);
   std::string path() const;
 
+  // Sends one event line (without line end) to every watcher. Any thread may call; the
+  // sending happens on the server's thread. A watcher that has more than kMaxWatchBacklog
+  // bytes unread is dropped.
+  void Broadcast(const std::string& line);
+
+  static constexpr int kMaxWatchers = 64;
+  static constexpr qint64 kMaxWatchBacklog = 1024 * 1024;
+
  private:
+  void serve(QLocalSocket* socket);
+  void answer(QLocalSocket* socket);
+  void sendToWatchers(const std::string& line);
+
   std::string runtimeDirectory_;
   Handler handler_;
   std::unique_ptr<QLocalServer> server_;
+  std::vector<QPointer<QLocalSocket>> watchers_;
+};
+
+// A connection that watches a spooler: sends WATCH and hands each event line to onEvent;
+// onClosed once, when the spooler refused the watch, closed the connection or could not be
+// reached. Lives on the thread of its event loop.
+class ControlWatch {
+ public:
+  std::function<void(const std::string& line)> onEvent;
+  std::function<void(const std::string& why)> onClosed;
+
+  ControlWatch();
+  ~ControlWatch();
+  ControlWatch(const ControlWatch&) = delete;
+  ControlWatch& operator=(const ControlWatch&) = delete;
+
+  void Start(const std::string& socketPath);
+  // Whether the spooler took the watch and the connection is open.
+  bool watching() const { return watching_; }
+
+ private:
+  void readLines();
+  void close(const std::string& why);
+
+  std::unique_ptr<QLocalSocket> socket_;
+  bool watching_ = false;
+  bool closed_ = false;
 };
 
 // Sends one request to the spooler listening at socketPath; its answer line, or "" with error

@@ -65,6 +65,10 @@ const ControlRequest kControlRequests[] = {
      [](ControlledSpooler& spooler, const std::string&) -> std::string {
        return spooler.Reload() ? "OK" : "FAILED";
      }},
+    // Keeps the connection open for the events (platform/watch_event.h); the control server
+    // takes it on from the answer "OK".
+    {"WATCH", Askers::Operators, Argument::None,
+     [](ControlledSpooler&, const std::string&) -> std::string { return "OK"; }},
     // A second start of the desktop spooler hands its user over to the running one.
     {"SHOWSETTINGS", Askers::Owners, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {

@@ -1,7 +1,7 @@
 #pragma once
 // The answers of the control channel: one request line in, one answer line out. SPOOLNOW,
 // STATUS, STATE and SPOOLDIR are for anyone who reaches the socket; SHOWSETTINGS only for the
-// spooler's own user and root; PAUSE, CONTINUE, RELOAD and the queue requests (QUEUE, DELETE,
+// spooler's own user and root; PAUSE, CONTINUE, RELOAD, WATCH and the queue requests (QUEUE, DELETE,
 // HOLD, RELEASE, RETRY) also for the members of the group `postvane`, who run the service
 // without being root and may not read its spool directory themselves.
 #include <functional>

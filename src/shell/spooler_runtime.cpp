@@ -57,9 +57,10 @@ class ControlledController : public ControlledSpooler {
 
 SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string commandLine,
                                SpoolerFrontEnd frontEnd)
-    : reporter_(ReportingValuesOf(startup), [] { return SettingsSnapshot(); }, frontEnd.notifier,
+    : notifier_(frontEnd.notifier),
+      reporter_(ReportingValuesOf(startup), [] { return SettingsSnapshot(); }, notifier_,
                 systemLog_),
-      engine_({state_, transport_, reporter_, frontEnd.notifier,
+      engine_({state_, transport_, reporter_, notifier_,
                [] { return SettingsSnapshot(); }, nullptr, std::move(commandLine)}),
       controller_({engine_, state_, transport_, reporter_, std::move(frontEnd.showState),
                    [this] {
@@ -83,7 +84,9 @@ SpoolerRuntime::SpoolerRuntime(const StartupValues& startup, std::string command
   if (!clockWatch_.Start(error)) TraceDebug({"Clock change watch", error});
 }
 
-SpoolerRuntime::~SpoolerRuntime() = default;
+// The worker may still report until the controller has joined it; from here on its events
+// reach no watcher.
+SpoolerRuntime::~SpoolerRuntime() { notifier_.SetWatchers(nullptr); }
 
 void SpoolerRuntime::RecoverStrandedMails() {
   const std::string pattern = SettingsSnapshot().SpoolFilePattern;
@@ -105,7 +108,9 @@ bool SpoolerRuntime::ListenForControl(const std::string& runtimeDirectory, std::
         return ControlAnswer(spooler, request, peer, ::geteuid(),
                              [](uid_t uid) { return UserInGroup(uid, kServiceGroup); });
       });
-  return control_->Listen(error);
+  if (!control_->Listen(error)) return false;
+  notifier_.SetWatchers(control_.get());
+  return true;
 }
 
 }  // namespace pv

@@ -15,6 +15,7 @@
 #include "reporting/syslog_sink.h"
 #include "reporting_api/notifier.h"
 #include "shell/spooler_controller.h"
+#include "shell/watched_notifier.h"
 #include "shell/startup.h"
 #include "transport/mail_transport.h"
 
@@ -53,6 +54,7 @@ class SpoolerRuntime {
   SpoolerController& controller() { return controller_; }
 
  private:
+  WatchedNotifier notifier_;
   SyslogSink systemLog_;
   ResultLog reporter_;
   SpoolRunState state_;

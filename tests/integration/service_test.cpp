@@ -3,6 +3,13 @@
 // log, syslog, systemd notifications), and how the process lives (signals, control channel,
 // a crash in the middle of a delivery). Invalid files, set-aside return mails and the record
 // of the settings file: spool_engine_test.cpp and startup_test.cpp.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "platform/control_channel.h"
 #include "service_fixture.h"
 
@@ -240,6 +247,92 @@ TEST_F(ServiceTest, DebugSwitchWritesTheLifeOfTheSpoolerToTheDebugFile) {
     ASSERT_NE(at, std::string::npos) << event << "\n" << text;
   }
   EXPECT_TRUE(text.ends_with(" - Exit - 0\r\n")) << text;
+}
+
+}  // namespace
+}  // namespace pv
+
+namespace pv {
+namespace {
+
+std::string Joined(const std::multiset<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// A raw watcher of the control channel: sends WATCH and collects the lines that arrive.
+class Watcher {
+ public:
+  explicit Watcher(const std::string& socketPath) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::send(fd_, "WATCH\n", 6, MSG_NOSIGNAL) == 6;
+  }
+  ~Watcher() { ::close(fd_); }
+  bool connected() const { return connected_; }
+
+  // Reads what arrives within waitMs; false once the spooler closed the connection.
+  bool Read(int waitMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0) return true;
+    char buffer[4096];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    text_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  bool WaitForLine(const std::string& line) {
+    return WaitUntil([&] {
+      Read(200);
+      return Lines().count(line) > 0;
+    });
+  }
+  std::multiset<std::string> Lines() const {
+    std::multiset<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.insert(text_.substr(start, end - start));
+    return lines;
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  std::string text_;
+};
+
+// The desktop of a member of the group postvane shows the system service's results: they
+// arrive on a watch of its control channel, each once, by the service's own switches.
+TEST_F(ServiceTest, WatchersHearEachResultUntilTheServiceStops) {
+  StartSpooler({{"UpDelay", "3600"}, {"ShowSuccessBallons", "1"}, {"ShowErrorBallons", "1"}});
+  const std::string socket = dir_ + "/run/control";
+  ASSERT_TRUE(spooler_->notifications().WaitFor("READY=1"));
+  Watcher watcher(socket);
+  ASSERT_TRUE(watcher.connected());
+  ASSERT_TRUE(watcher.WaitForLine("OK"));
+
+  const std::string ok = Address("ok"), refused = Address("reject");
+  Drop("good.eml", Mail(ok, "", "good"));
+  Drop("bad.eml", Mail(refused, "", "bad"));
+  ASSERT_EQ(test::RunPostvane({"--spool-now"}, Env(), dir_).exitCode, 0);
+  ASSERT_TRUE(watcher.WaitForLine("BALLOON\t1\tPostvane Success\t1 eMail(s) send out."))
+      << Joined(watcher.Lines());
+  std::size_t successes = 0, errors = 0;
+  for (const std::string& line : watcher.Lines()) {
+    successes += line.rfind("BALLOON\t1\tPostvane Success\t", 0) == 0 &&
+                 line.find(ok) != std::string::npos;
+    errors += line.rfind("BALLOON\t3\tPostvane Error\t", 0) == 0 &&
+              line.find(refused) != std::string::npos;
+  }
+  EXPECT_EQ(successes, 1u) << Joined(watcher.Lines());
+  EXPECT_EQ(errors, 1u) << Joined(watcher.Lines());
+
+  StopSpooler();
+  EXPECT_TRUE(WaitUntil([&] { return !watcher.Read(200); })) << "the watch outlived the service";
 }
 
 }  // namespace

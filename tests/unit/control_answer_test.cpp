@@ -113,6 +113,9 @@ TEST(ControlAnswer, MembersRunTheServiceAndItsQueueWithCheckedNames) {
       {"CONTINUE", kMember, "OK", Calls{"ContService"}},
       {"RELOAD", kMember, "OK", Calls{"Reload"}},
       {"SHOWSETTINGS", kMember, "DENIED", Calls{}},
+      {"WATCH", kMember, "OK", Calls{}},  // members see the service's results
+      {"WATCH", kOther, "DENIED", Calls{}},
+      {"WATCH", kRoot, "OK", Calls{}},
       {"DELETE a b.eml", kMember, "[]", Calls{"DELETE a b.eml"}},
       {"HOLD a.eml", kOther, "DENIED", Calls{}},
       {"RETRY *", kMember, "[]", Calls{"RETRY *"}},
