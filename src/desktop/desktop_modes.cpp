@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <iostream>
 
 #include "desktop/about_box.h"
 #include "desktop/desktop_notifier.h"
+#include "desktop/service_face.h"
 #include "desktop/service_offers.h"
 #include "desktop/settings_window.h"
+#include "desktop/system_service.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
 #include "desktop/tray_spooler.h"
@@ -16,6 +19,7 @@
 #include "shell/command_line.h"
 #include "shell/launch.h"
 #include "shell/settings_state.h"
+#include "support/paths.h"
 
 namespace pv {
 namespace {
@@ -67,9 +71,57 @@ SettingsWindowHost SettingsHostOf(const StartupValues& startup) {
   return host;
 }
 
+// The service's settings as the face edits them: saving reloads the service (RELOAD keeps a
+// paused one paused), and the window offers to start or continue it.
+SettingsWindowHost ServiceSettingsHost(const StartupValues& startup, const std::string& file,
+                                       ServiceControl& service, ServiceFace& face) {
+  SettingsWindowHost host = SettingsHostOf(startup);
+  host.isService = true;
+  host.settingsFile = file;
+  host.workingCopy = ChangeExtension(file, "start.tmp");
+  host.service = &service;
+  host.reloadService = [&face] { return face.ask("RELOAD") == "OK"; };
+  host.spoolNow = [&face] { face.SpoolNow(); };
+  return host;
+}
+
+// The tray of this user while the system service runs: it shows the service and spools
+// nothing itself.
+int RunServiceFace(int argc, char** argv, const StartupValues& startup) {
+  SignalEvents signalEvents;
+  QApplication app(argc, argv);
+  PrepareApplication(app);
+  std::cout << "\nThe system service runs (" << ServiceControlSocket()
+            << "): the tray shows it and spools nothing itself" << std::endl;
+  TrayIcon tray;
+  DesktopNotifier notifier(&tray);
+  TrayMenu menu;
+  std::unique_ptr<ServiceControl> service = SystemServiceControl();
+  SettingsWindowHost settingsHost;
+  ServiceFace* facePointer = nullptr;
+  FaceWindows windows{[] { ShowAboutBox(nullptr, false); },
+                      [&](const std::string& file) {
+                        settingsHost = ServiceSettingsHost(startup, file, *service, *facePointer);
+                        ShowSettingsWindow(settingsHost);
+                      },
+                      nullptr, nullptr};
+  ServiceFace face(tray, menu, *service, notifier, windows, ServiceControlSocket());
+  facePointer = &face;
+  QObject::connect(&face, &ServiceFace::ended, &app, [&tray] {
+    QApplication::closeAllWindows();
+    tray.RemoveIcon();
+    QCoreApplication::quit();
+  });
+  signalEvents.OnStop([] { QCoreApplication::quit(); });
+  signalEvents.Watch();
+  face.Start();
+  return app.exec();
+}
+
 }  // namespace
 
 int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
+  if (SystemServiceAnswers()) return RunServiceFace(argc, argv, startup);
   SignalEvents signalEvents;  // before any thread exists
   QApplication app(argc, argv);
   PrepareApplication(app);

@@ -341,11 +341,14 @@ bool SettingsWindow::copyBack() {
 
 void SettingsWindow::afterSave() {
   if (!host_.settingsMode && host_.reload) host_.reload();
-  offerServiceAction(true);
+  // A service that read the saved settings again needs no restart.
+  const bool reloaded = host_.reloadService && host_.reloadService();
+  offerServiceAction(!reloaded);
 }
 
 void SettingsWindow::offerServiceAction(bool saved) {
-  if (host_.settingsMode && host_.service) OfferServiceAction(this, *host_.service, saved);
+  const bool editsTheService = host_.settingsMode || host_.reloadService;
+  if (editsTheService && host_.service) OfferServiceAction(this, *host_.service, saved);
 }
 
 bool SettingsWindow::ConfirmClose() {

@@ -37,8 +37,12 @@ struct SettingsWindowHost {
   // The autostart and service window; false ends the spooler of this process. Empty: the
   // entry is there but disabled.
   std::function<bool()> serviceSettings;
-  // Asked after closing or saving in settings mode; null: nothing is offered.
+  // Asked after closing or saving in settings mode, and where the window edits the running
+  // system service's settings; null: nothing is offered.
   ServiceControl* service = nullptr;
+  // Where the window edits the running system service's settings: asks it to read them again
+  // after a save; true when it did (then no restart is offered).
+  std::function<bool()> reloadService;
 };
 
 class SettingsWindow : public QMainWindow {

@@ -96,8 +96,9 @@ std::string RuntimeDirectory() {
 }
 
 std::string ServiceRuntimeDirectory() {
-  if (const char* dir = std::getenv("POSTVANE_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
-    return dir;
+  // A desktop user's tray that shows a system service elsewhere than /run/postvane (tests).
+  for (const char* name : {"POSTVANE_SERVICE_RUNTIME_DIR", "POSTVANE_RUNTIME_DIR"})
+    if (const char* dir = std::getenv(name); dir != nullptr && *dir != '\0') return dir;
   return "/run/postvane";
 }
 

@@ -49,8 +49,9 @@ const ControlRequest kControlRequests[] = {
     {"STATE", Askers::Anyone, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) {
        const SpoolerSettings settings = spooler.Settings();
+       const std::string file = spooler.SettingsFile();
        return spooler.StateLine() + "\tdir=" + DirectoryPart(settings.SpoolFilePattern) +
-              "\text=" + settings.DefaultExtension;
+              "\text=" + settings.DefaultExtension + (file.empty() ? "" : "\tsettings=" + file);
      }},
     {"PAUSE", Askers::Operators, Argument::None,
      [](ControlledSpooler& spooler, const std::string&) -> std::string {

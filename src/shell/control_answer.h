@@ -29,6 +29,8 @@ class ControlledSpooler {
   // The state and the next run for programs (SpoolerController::StateLine).
   virtual std::string StateLine() const = 0;
   virtual SpoolerSettings Settings() const = 0;
+  // The settings file it reads; "" where it does not say.
+  virtual std::string SettingsFile() const { return {}; }
   // A queue request run on the spooler's spool directory (shell/queue_channel.h): verb
   // "QUEUE" with name "", or an operation on a mail name checked by ValidMailName ("*" with
   // "RETRY": every mail of the spool pattern).

@@ -42,6 +42,7 @@ class ControlledController : public ControlledSpooler {
   std::string StatusText() const override { return controller_.StatusText(); }
   std::string StateLine() const override { return controller_.StateLine(); }
   SpoolerSettings Settings() const override { return SettingsSnapshot(); }
+  std::string SettingsFile() const override { return Startup().SettingsFile; }
   std::string QueueAnswer(std::string_view verb, const std::string& name) override {
     return AnswerQueueRequest(SettingsSnapshot(), verb, name);
   }

@@ -314,6 +314,31 @@ TEST_F(SettingsWindowTest, TrayModeNeverAsksAboutTheService) {
   EXPECT_TRUE(boxes.shown.empty());
 }
 
+// The tray that shows the system service edits the service's settings: a save asks the service
+// to read them again, and only a service that did not is offered a restart.
+TEST_F(SettingsWindowTest, TheServicesOwnSettingsReloadItOrOfferARestart) {
+  WriteSettings("[Settings]\nDefaultSpoolDir=" + spoolDir + "\n");
+  host.reload = nullptr;
+  host.isService = true;
+  FakeService service;
+  service.state = kServiceRunning;
+  host.service = &service;
+  for (const bool reloaded : {true, false}) {
+    SCOPED_TRACE(reloaded);
+    int reloadRequests = 0;
+    host.reloadService = [&] { return ++reloadRequests, reloaded; };
+    service.calls.clear();
+    Open();
+    Field("txtExtension")->setText(reloaded ? "msg" : "eml");
+    Boxes boxes({QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Ok});
+    window->SaveSettings();
+    EXPECT_EQ(reloadRequests, 1);
+    const std::vector<std::string> restart = {"stop", "start"};
+    EXPECT_EQ(service.calls, reloaded ? std::vector<std::string>() : restart);
+    window.reset();
+  }
+}
+
 TEST_F(SettingsWindowTest, EditsAreLockedAndUnreadableSettingsRefused) {
   WriteSettings("[Settings]\nDefaultSpoolDir=" + spoolDir + "\n");
   Open();

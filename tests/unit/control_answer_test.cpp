@@ -39,6 +39,7 @@ class FakeSpooler : public ControlledSpooler {
   std::string StateLine() const override {
     return paused ? "state=paused\tnext=2026-12-08T12:00:03" : "state=waiting\tnext=2026-12-08T12:00:03";
   }
+  std::string SettingsFile() const override { return "/etc/pv/postvane.start"; }
   SpoolerSettings Settings() const override {
     SpoolerSettings settings;
     settings.SpoolFilePattern = "/var/spool/pv/*.mail";
@@ -71,7 +72,8 @@ TEST(ControlAnswer, RequestsAnswersAndWhoMayAsk) {
       {"SPOOLNOW", kOther, kRoot, true, true, "PAUSED", Calls{"SpoolNow"}},
       {"STATUS", kOther, kOwn, false, true, waiting, Calls{}},
       {"STATE", kOther, kOwn, true, true,
-       "state=paused\tnext=2026-12-08T12:00:03\tdir=/var/spool/pv/\text=mail", Calls{}},
+       "state=paused\tnext=2026-12-08T12:00:03\tdir=/var/spool/pv/\text=mail\tsettings=/etc/pv/postvane.start",
+       Calls{}},
       {"PAUSE", kOwn, kOwn, false, true, "OK", Calls{"PauseService"}},
       {"PAUSE", kOther, kOwn, false, true, "DENIED", Calls{}},
       {"PAUSE", kOwn, kRoot, false, true, "DENIED", Calls{}},  // a user does not pause root's service
