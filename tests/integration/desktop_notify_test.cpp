@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop_bus.h"
 #include "rig_env.h"
-#include "spooler_process.h"
 
 namespace pv {
 namespace {
@@ -17,48 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::WaitUntil;
 
-constexpr const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%s</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
-// A child process killed and reaped when it goes.
-class Child {
- public:
-  explicit Child(pid_t pid = -1) : pid_(pid) {}
-  ~Child() { Stop(SIGKILL); }
-  Child& operator=(Child&& other) noexcept {
-    std::swap(pid_, other.pid_);
-    return *this;
-  }
-  pid_t pid() const { return pid_; }
-  std::optional<int> Stop(int signal = SIGTERM) {
-    if (pid_ <= 0) return std::nullopt;
-    ::kill(pid_, signal);
-    const std::optional<int> code = test::WaitForExit(pid_, std::chrono::seconds(20));
-    if (!code) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-    return code;
-  }
-
- private:
-  pid_t pid_;
-};
+using test::Child;
 
 class DesktopNotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/bin/dbus-send") || !fs::exists("/usr/lib/python3/dist-packages/dbusmock"))
+    if (!test::DesktopBusToolsPresent())
       GTEST_SKIP() << "needs dbus-daemon, dbus-bin and python3-dbusmock";
     rig_ = test::RigEnv::Load();
     ASSERT_TRUE(rig_.ok()) << rig_.error();
@@ -69,43 +33,14 @@ class DesktopNotifyTest : public ::testing::Test {
     fs::create_directories(dir_ + "/run");
     fs::create_directories(dir_ + "/logs");
     fs::permissions(dir_ + "/run", fs::perms::owner_all);
-    StartBus();
+    ASSERT_TRUE(bus_.Start(dir_)) << bus_.MockOutput();
+    address_ = bus_.address();
   }
   void TearDown() override {
     spooler_.Stop(SIGKILL);
-    mock_.Stop();
     bus_.Stop();
     std::error_code ignored;
     if (!dir_.empty()) fs::remove_all(dir_, ignored);
-  }
-
-  void StartBus() {
-    const std::string socket = dir_ + "/bus.sock";
-    std::vector<char> config(std::strlen(kBusConfig) + socket.size());
-    std::snprintf(config.data(), config.size(), kBusConfig, socket.c_str());
-    std::ofstream(dir_ + "/bus.conf") << config.data();
-    address_ = "unix:path=" + socket;
-    bus_ = Child(test::SpawnProgram({"/usr/bin/dbus-daemon", "--config-file=" + dir_ + "/bus.conf",
-                                     "--nofork"},
-                                    {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}},
-                                    dir_ + "/bus.out"));
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }));
-    mock_ = Child(test::SpawnProgram({"/usr/bin/python3", "-m", "dbusmock", "--session", "-t",
-                                      "notification_daemon", "-l", dir_ + "/notify.log"},
-                                     {{"DBUS_SESSION_BUS_ADDRESS", address_}}, dir_ + "/mock.out"));
-    ASSERT_TRUE(WaitUntil([&] { return ServerOnBus(); })) << test::ReadWholeFile(dir_ + "/mock.out");
-  }
-
-  // Whether the mock owns the notification server's name yet.
-  bool ServerOnBus() const {
-    const std::string out = dir_ + "/owner.out";
-    fs::remove(out);
-    const pid_t pid = test::SpawnProgram(
-        {"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-         "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.Notifications"},
-        {{"DBUS_SESSION_BUS_ADDRESS", address_}}, out);
-    return pid > 0 && test::WaitForExit(pid, std::chrono::seconds(5)) == 0 &&
-           test::ReadWholeFile(out).find("boolean true") != std::string::npos;
   }
 
   void StartTraySpooler(bool successBalloons, bool errorBalloons) {
@@ -129,12 +64,13 @@ class DesktopNotifyTest : public ::testing::Test {
   }
 
   // What the mock logged since the row began.
-  std::string Log() const { return test::ReadWholeFile(dir_ + "/notify.log").substr(logStart_); }
+  std::string Log() const { return bus_.Log().substr(logStart_); }
 
   test::RigEnv rig_;
   std::string dir_, address_;
   std::size_t logStart_ = 0;
-  Child bus_, mock_, spooler_;
+  test::NotificationBus bus_;
+  Child spooler_;
 };
 
 TEST_F(DesktopNotifyTest, EachResultIsANotificationByItsSwitch) {
@@ -144,7 +80,7 @@ TEST_F(DesktopNotifyTest, EachResultIsANotificationByItsSwitch) {
   for (const auto& s : switches) {
     SCOPED_TRACE(std::string("success ") + (s.success ? "on" : "off") + ", error " +
                  (s.error ? "on" : "off"));
-    logStart_ = test::ReadWholeFile(dir_ + "/notify.log").size();
+    logStart_ = bus_.Log().size();
     Drop("ok.eml", "ok-notify@a.test");
     Drop("bad.eml", "reject-notify@a.test");
     StartTraySpooler(s.success, s.error);
