@@ -41,6 +41,8 @@ TraySpooler::TraySpooler(SpoolerController& controller, TrayIcon& tray, TrayMenu
       windows_(std::move(windows)) {
   setObjectName(QStringLiteral("frmPostvane"));
   tray_.SetMenu(&menu_);
+  menu_.serviceSettings->setEnabled(static_cast<bool>(windows_.serviceSettings));
+  menu_.testObject->setEnabled(static_cast<bool>(windows_.testObject));
   connectEvents();
 }
 
@@ -49,6 +51,10 @@ void TraySpooler::connectEvents() {
     if (windows_.about) windows_.about();
   });
   connect(menu_.settings, &QAction::triggered, this, &TraySpooler::DoSettings);
+  connect(menu_.serviceSettings, &QAction::triggered, this, &TraySpooler::DoServiceSettings);
+  connect(menu_.testObject, &QAction::triggered, this, [this] {
+    if (windows_.testObject) windows_.testObject();
+  });
   connect(menu_.pause, &QAction::triggered, this, &TraySpooler::PauseService);
   connect(menu_.cont, &QAction::triggered, this, &TraySpooler::ContService);
   connect(menu_.spoolNow, &QAction::triggered, this, [this] { controller_.SpoolSoon(); });
@@ -101,6 +107,13 @@ bool TraySpooler::EndService() {
 
 void TraySpooler::DoSettings() {
   if (windows_.settings) windows_.settings();
+}
+
+void TraySpooler::DoServiceSettings() {
+  if (windows_.serviceSettings && !windows_.serviceSettings()) {
+    if (windows_.beforeEnd) windows_.beforeEnd();
+    EndService();
+  }
 }
 
 void TraySpooler::StopCommand() {

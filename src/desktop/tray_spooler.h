@@ -18,6 +18,11 @@ struct TrayWindows {
   std::function<void()> settings;  // the settings window, one per process, not modal
   // Before Stop ends the spooler: the settings window offers to save unsaved changes.
   std::function<void()> beforeEnd = nullptr;
+  // The autostart and service window; false: the system service now runs, so this spooler
+  // ends (and the tray comes back as the service's face). Empty: the entry stays off.
+  std::function<bool()> serviceSettings = nullptr;
+  // The scripting test window, not modal. Empty: the entry stays off.
+  std::function<void()> testObject = nullptr;
 };
 
 // Whether the panel's tray host speaks StatusNotifierItem, which knows a single activation but
@@ -37,6 +42,8 @@ class TraySpooler : public QObject {
   // Ends after the mail in hand; the controller's end then quits the application.
   bool EndService();
   void DoSettings();
+  // The autostart and service window; ends the spooler when the system service took over.
+  void DoServiceSettings();
   // Pauses while it asks whether to stop; No continues a spooler that was running.
   void StopCommand();
 

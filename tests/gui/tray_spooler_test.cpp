@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QTemporaryDir>
+#include <QTest>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,12 @@ class TraySpoolerTest : public ::testing::Test {
        nullptr, [] { return kStart; }, [] { return 3600L; }}};
   TrayIcon tray;
   TrayMenu menu;
+  int serviceWindows = 0, testWindows = 0;
+  bool serviceWindowAnswer = true;
   TraySpooler traySpooler{controller, tray, menu,
-                          {nullptr, [this] { ++settingsShown; }, [this] { ++savesOffered; }}};
+                          {nullptr, [this] { ++settingsShown; }, [this] { ++savesOffered; },
+                           [this] { return ++serviceWindows, serviceWindowAnswer; },
+                           [this] { ++testWindows; }}};
   void SetUp() override {
     spooler = &traySpooler;
     controller.SetOnEnded([this] { ended = true; });
@@ -88,6 +93,23 @@ TEST(TrayMenuTest, EntriesInOrderWithSettingsAsDefault) {
   EXPECT_EQ(menu.objectName(), "mnuFile");
   EXPECT_FALSE(menu.serviceSettings->isEnabled());
   EXPECT_FALSE(menu.testObject->isEnabled());
+}
+
+// The service window's false: the system service was started from it and takes over, so this
+// spooler ends (after the settings window's offer to save).
+TEST_F(TraySpoolerTest, TheServiceWindowEndsTheSpoolerWhenTheServiceTookOver) {
+  traySpooler.StartService();
+  ASSERT_TRUE(menu.serviceSettings->isEnabled());
+  ASSERT_TRUE(menu.testObject->isEnabled());
+  menu.testObject->trigger();
+  EXPECT_EQ(testWindows, 1);
+  menu.serviceSettings->trigger();
+  EXPECT_EQ(serviceWindows, 1);
+  EXPECT_FALSE(ended);
+  serviceWindowAnswer = false;
+  menu.serviceSettings->trigger();
+  EXPECT_EQ(savesOffered, 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000));
 }
 
 TEST_F(TraySpoolerTest, MenuIconAndPauseFlagFollowTheLifeCycle) {
