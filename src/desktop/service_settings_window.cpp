@@ -32,6 +32,12 @@ constexpr int kModeLogin = 1;
 constexpr int kModeService = 2;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A value shown from its beginning, however long.
+void showText(QLineEdit* field, const QString& text) {
+  field->setText(text);
+  field->setCursorPosition(0);
+}
 QString Title() { return QObject::tr("Postvane"); }
 
 // What a start type read from the service manager shows. A null label leaves the label as it is.
@@ -300,9 +306,9 @@ void ServiceSettingsWindow::showStartTypeOf(int startType) {
   installedAsService_ = view.installed;
   if (view.installed) optAutostart_->button(kModeService)->setChecked(true);
   lblName_->setText(Q(serUti_.ServiceName));
-  txtDisplayName_->setText(Q(serUti_.ServiceDisplayName));
-  txtDescription_->setText(Q(serUti_.ServiceDescription));
-  txtExename_->setText(Q(serUti_.ServiceFilename));
+  showText(txtDisplayName_, Q(serUti_.ServiceDisplayName));
+  showText(txtDescription_, Q(serUti_.ServiceDescription));
+  showText(txtExename_, Q(serUti_.ServiceFilename));
 }
 
 void ServiceSettingsWindow::showNoServiceManager() {
@@ -311,9 +317,7 @@ void ServiceSettingsWindow::showNoServiceManager() {
   optAutostart_->button(kModeService)->setEnabled(false);
   const QString none = tr("Not Available");
   lblName_->setText(none);
-  txtDisplayName_->setText(none);
-  txtDescription_->setText(none);
-  txtExename_->setText(none);
+  for (QLineEdit* field : {txtDisplayName_, txtDescription_, txtExename_}) showText(field, none);
 }
 
 void ServiceSettingsWindow::ShowServiceState() {
