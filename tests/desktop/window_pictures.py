@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Pictures of the settings windows on a real X server.
+"""Pictures of the settings windows (the autostart and service window among them, in four
+states of the service) on a real X server.
 
 Starts its own Xvfb (a free display by -displayfd) and runs the gui tests' picture test on it
 with Qt's xcb platform; the pictures go to the artefacts directory. Xvfb dies with the test.
@@ -14,6 +15,9 @@ import subprocess
 import sys
 
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "KILL", "--"]
+PICTURES = ["output-settings", "settings-window", "smtp-settings",
+            "service-settings-not-installed", "service-settings-stopped",
+            "service-settings-running", "service-settings-paused"]
 
 
 def main():
@@ -48,6 +52,10 @@ def main():
                                timeout=60)
         pictures = sorted(p for p in os.listdir(args.artifacts) if p.endswith(".png"))
         print("# pictures: %s" % ", ".join(pictures))
+        missing = [name for name in PICTURES if name + ".png" not in pictures]
+        if code == 0 and missing:
+            print("not ok - no picture of %s" % ", ".join(missing))
+            return 1
         return code
     finally:
         xvfb.terminate()

@@ -13,8 +13,11 @@
 
 #include "../unit/temp_dir.h"
 #include "desktop/output_settings_dialog.h"
+#include "desktop/service_settings_window.h"
 #include "desktop/settings_window.h"
 #include "desktop/smtp_settings_dialog.h"
+#include "fake_service_control.h"
+#include "shell/startup.h"
 
 namespace pv {
 namespace {
@@ -57,6 +60,34 @@ TEST(WindowPicturesTest, EverySettingsWindow) {
   }
   window->edit().SettingsChanged = false;
   window->close();
+}
+
+TEST(WindowPicturesTest, ServiceSettingsInEveryState) {
+  if (qEnvironmentVariableIsEmpty("POSTVANE_PICTURE_DIR")) GTEST_SKIP() << "no picture directory";
+  test::TempDir dir;
+  const test::ScopedEnv config("XDG_CONFIG_HOME", dir.path().c_str());
+  FakeService service;
+  ServiceUtility util;
+  util.ServiceName = kServiceName;
+  util.ServiceDisplayName = kServiceDisplayName;
+  util.ServiceDescription = kServiceDescription;
+  util.ServiceFilename = "/usr/bin/postvane";
+  util.RUNCommandLine = "/usr/bin/postvane";
+  util.service = &service;
+  util.hasServiceManager = true;
+  const struct {
+    const char* name;
+    int startType, state;
+  } states[] = {{"not-installed", kNoSuchService, kServiceUnknown},
+                {"stopped", kStartAutomatic, kServiceStopped},
+                {"running", kStartAutomatic, kServiceRunning},
+                {"paused", kStartOnDemand, kServicePaused}};
+  for (const auto& state : states) {
+    service.startType = state.startType;
+    service.state = state.state;
+    ServiceSettingsWindow window(util);
+    Picture(window, QStringLiteral("service-settings-") + QLatin1String(state.name));
+  }
 }
 
 }  // namespace
