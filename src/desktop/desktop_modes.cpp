@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <iostream>
 
 #include "desktop/about_box.h"
 #include "desktop/desktop_notifier.h"
 #include "desktop/service_face.h"
 #include "desktop/service_offers.h"
+#include "desktop/service_settings_window.h"
 #include "desktop/settings_window.h"
 #include "desktop/system_service.h"
 #include "desktop/tray_icon.h"
@@ -85,26 +87,44 @@ SettingsWindowHost ServiceSettingsHost(const StartupValues& startup, const std::
   return host;
 }
 
+// The autostart and service window's view of this process.
+ServiceUtility ServiceUtilityOf(const StartupValues& startup, ServiceControl& service,
+                                bool startedAsService) {
+  ServiceUtility utility;
+  utility.NTCommandLine = startup.ProgramPath + " service=1";
+  utility.RUNCommandLine = startup.ProgramPath;
+  utility.HelpFileName = "spooler.htm";
+  utility.ServiceName = startup.ServiceName;
+  utility.ServiceDisplayName = startup.ServiceDisplayName;
+  utility.ServiceDescription = startup.ServiceDescription;
+  utility.ServiceFilename = startup.ProgramPath;
+  utility.StartedAsService = startedAsService;
+  utility.service = &service;
+  utility.hasServiceManager = HasServiceManager();
+  return utility;
+}
+
 // The tray of this user while the system service runs: it shows the service and spools
 // nothing itself.
-int RunServiceFace(int argc, char** argv, const StartupValues& startup) {
-  SignalEvents signalEvents;
-  QApplication app(argc, argv);
-  PrepareApplication(app);
+int RunServiceFace(QApplication& app, SignalEvents& signalEvents, const StartupValues& startup) {
   std::cout << "\nThe system service runs (" << ServiceControlSocket()
             << "): the tray shows it and spools nothing itself" << std::endl;
   TrayIcon tray;
   DesktopNotifier notifier(&tray);
   TrayMenu menu;
   std::unique_ptr<ServiceControl> service = SystemServiceControl();
+  ServiceUtility utility = ServiceUtilityOf(startup, *service, true);
   SettingsWindowHost settingsHost;
   ServiceFace* facePointer = nullptr;
   FaceWindows windows{[] { ShowAboutBox(nullptr, false); },
                       [&](const std::string& file) {
                         settingsHost = ServiceSettingsHost(startup, file, *service, *facePointer);
+                        settingsHost.serviceSettings = [&utility] {
+                          return ShowServiceSettingsDialog(utility);
+                        };
                         ShowSettingsWindow(settingsHost);
                       },
-                      nullptr, nullptr};
+                      [&utility] { return ShowServiceSettingsDialog(utility); }, nullptr};
   ServiceFace face(tray, menu, *service, notifier, windows, ServiceControlSocket());
   facePointer = &face;
   QObject::connect(&face, &ServiceFace::ended, &app, [&tray] {
@@ -118,13 +138,10 @@ int RunServiceFace(int argc, char** argv, const StartupValues& startup) {
   return app.exec();
 }
 
-}  // namespace
-
-int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
-  if (SystemServiceAnswers()) return RunServiceFace(argc, argv, startup);
-  SignalEvents signalEvents;  // before any thread exists
-  QApplication app(argc, argv);
-  PrepareApplication(app);
+// This user's own spooler with its tray. tookOver: it ended because the system service was
+// started from its service window.
+int RunOwnSpooler(QApplication& app, SignalEvents& signalEvents, int argc, char** argv,
+                  const StartupValues& startup, bool holdsInstanceLock, bool& tookOver) {
   LoadAndPrintSettings(startup);
 
   TrayIcon tray;
@@ -139,12 +156,24 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   settingsHost.settingsMode = false;
   settingsHost.reload = [&startup] { LoadAndPrintSettings(startup); };
   settingsHost.spoolNow = [&runtime] { runtime.controller().SpoolNow(); };
+  std::unique_ptr<ServiceControl> service = SystemServiceControl();
+  ServiceUtility utility = ServiceUtilityOf(startup, *service, false);
+  // Also from the settings window: a service started there ends this spooler as well.
+  const auto serviceWindow = [&utility, &tookOver, &spooler] {
+    tookOver = !ShowServiceSettingsDialog(utility);
+    if (tookOver && spooler) QTimer::singleShot(0, spooler, [&spooler] {
+      if (spooler) spooler->EndService();
+    });
+    return !tookOver;
+  };
+  settingsHost.serviceSettings = serviceWindow;
   const TrayWindows windows{[] { ShowAboutBox(nullptr, false); },
                             [&settingsHost] { ShowSettingsWindow(settingsHost); },
                             [] {
                               if (SettingsWindow* window = OpenSettingsWindow())
                                 window->SaveBeforeEnd();
-                            }};
+                            },
+                            serviceWindow, nullptr};
   TraySpooler traySpooler(runtime.controller(), tray, menu, windows);
   spooler = &traySpooler;
 
@@ -158,15 +187,33 @@ int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool hol
   return code;
 }
 
+}  // namespace
+
+int RunTraySpooler(int argc, char** argv, const StartupValues& startup, bool holdsInstanceLock) {
+  SignalEvents signalEvents;  // before any thread exists
+  QApplication app(argc, argv);
+  PrepareApplication(app);
+  if (SystemServiceAnswers()) return RunServiceFace(app, signalEvents, startup);
+  bool tookOver = false;
+  const int code =
+      RunOwnSpooler(app, signalEvents, argc, argv, startup, holdsInstanceLock, tookOver);
+  // The service started from this tray now spools; the tray comes back as its face, as the
+  // start message promised.
+  if (tookOver && SystemServiceAnswers()) return RunServiceFace(app, signalEvents, startup);
+  return code;
+}
+
 int RunSettingsWindow(int argc, char** argv, const StartupValues& startup) {
   QApplication app(argc, argv);
   PrepareApplication(app);
   if (IsRemoteSession())
     QMessageBox::information(nullptr, QObject::tr("Postvane"), RemoteSessionMessage());
-  NoServiceControl service;
+  std::unique_ptr<ServiceControl> service = SystemServiceControl();
+  ServiceUtility utility = ServiceUtilityOf(startup, *service, false);
   SettingsWindowHost host = SettingsHostOf(startup);
   host.settingsMode = true;
-  host.service = &service;
+  host.service = service.get();
+  host.serviceSettings = [&utility] { return ShowServiceSettingsDialog(utility); };
   SettingsWindow* window = ShowSettingsWindow(host);
   if (!window) return 1;
   // The process ends with its one window.

@@ -32,6 +32,7 @@ SignalEvents::~SignalEvents() {
 }
 
 bool SignalEvents::Watch() {
+  if (notifier_) return true;  // a second front end on the same loop
   const sigset_t set = ControlSignals();
   fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
   if (fd_ < 0) return false;
