@@ -107,19 +107,24 @@ bool SystemdServiceControl::SpoolerPaused() {
       SendControlRequest(definition_.controlSocket, "STATE", error, kStateAnswerTimeoutMs));
 }
 
-int SystemdServiceControl::QueryServiceState() {
+int SystemdServiceControl::QueryServiceState() { return ReadState(false); }
+
+int SystemdServiceControl::ReadState(bool stoppedWithoutFile) {
   lastError_.clear();
   const std::string path = UnitPath();
   if (path.empty()) return kServiceUnknown;
   const BusReply load = bus_.UnitProperty(path, "LoadState");
   if (!Request("LoadState of", load)) return kServiceUnknown;
-  if (load.Text() == "not-found") {
-    Fail(definition_.unitName + " is not installed");
-    return kServiceUnknown;
-  }
   const BusReply active = bus_.UnitProperty(path, "ActiveState");
   if (!Request("ActiveState of", active)) return kServiceUnknown;
   const std::string activeState = active.Text();
+  // A unit without its file is not installed; but one removed while it runs still runs (and
+  // can be stopped) until it stops.
+  if (load.Text() == "not-found" && (activeState == "inactive" || activeState == "failed")) {
+    if (stoppedWithoutFile) return kServiceStopped;
+    Fail(definition_.unitName + " is not installed");
+    return kServiceUnknown;
+  }
   // Only a running service can be paused; only then is the spooler asked.
   const bool running = activeState == "active" || activeState == "reloading";
   const int state = ServiceStateFromActiveState(activeState, running && SpoolerPaused());
@@ -133,7 +138,8 @@ int SystemdServiceControl::QueryServiceState() {
 bool SystemdServiceControl::WaitForState(int target, int timeoutSeconds) {
   const int polls = timeoutSeconds <= 0 ? kDefaultServiceWaitSeconds : timeoutSeconds;
   for (int poll = 1;; ++poll) {
-    const int state = QueryServiceState();
+    // A stop of a service removed while it ran ends with the unit gone: stopped all the same.
+    const int state = ReadState(target == kServiceStopped);
     if (state == target) return true;
     if (state == kServiceUnknown) return false;
     if (poll >= polls)

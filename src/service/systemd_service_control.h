@@ -67,6 +67,9 @@ class SystemdServiceControl : public ServiceControl {
  private:
   // The unit's object path, loading the unit when systemd has not; "" with lastError_ set.
   std::string UnitPath();
+  // QueryServiceState; a unit without its file that is not running counts as stopped when
+  // stoppedWithoutFile is set (else kServiceUnknown: not installed).
+  int ReadState(bool stoppedWithoutFile);
   // Whether the spooler's STATE answer says paused (false when it does not answer).
   bool SpoolerPaused();
   // Polls the state up to timeoutSeconds (0: 60) times for `target`.

@@ -7,7 +7,7 @@
 namespace pv {
 namespace {
 
-TEST(ServiceState, FromActiveState) {
+TEST(SystemdStates, FromActiveState) {
   struct Case { const char* activeState; bool paused; int state; };
   const Case cases[] = {
       {"inactive", false, kServiceStopped},     {"failed", false, kServiceStopped},
@@ -25,7 +25,7 @@ TEST(ServiceState, FromActiveState) {
   }
 }
 
-TEST(ServiceState, StartTypeFromUnitFileState) {
+TEST(SystemdStates, StartTypeFromUnitFileState) {
   struct Case { const char* unitFileState; int startType; };
   const Case cases[] = {
       {"enabled", kStartAutomatic},  {"enabled-runtime", kStartAutomatic},
@@ -43,7 +43,7 @@ TEST(ServiceState, StartTypeFromUnitFileState) {
   }
 }
 
-TEST(ServiceState, StartTypeFromBusError) {
+TEST(SystemdStates, StartTypeFromBusError) {
   struct Case { const char* errorName; int code; };
   const Case cases[] = {
       {"org.freedesktop.systemd1.NoSuchUnit", kNoSuchService},
@@ -62,7 +62,7 @@ TEST(ServiceState, StartTypeFromBusError) {
   }
 }
 
-TEST(ServiceState, ParseStateLine) {
+TEST(SystemdStates, ParseStateLine) {
   using Pairs = std::map<std::string, std::string>;
   EXPECT_EQ(ParseStateLine("state=paused\tnext=2024-05-01T10:00:00\tdir=/var/spool/postvane/\text=eml"),
             (Pairs{{"state", "paused"}, {"next", "2024-05-01T10:00:00"},
@@ -76,7 +76,7 @@ TEST(ServiceState, ParseStateLine) {
   EXPECT_TRUE(ParseStateLine("").empty());
 }
 
-TEST(ServiceState, StateLineSaysPaused) {
+TEST(SystemdStates, StateLineSaysPaused) {
   EXPECT_TRUE(StateLineSaysPaused("state=paused\tnext=2024-05-01T10:00:00"));
   EXPECT_TRUE(StateLineSaysPaused("next=x\tstate=paused"));
   EXPECT_FALSE(StateLineSaysPaused("state=waiting\tnext=2024-05-01T10:00:00"));
