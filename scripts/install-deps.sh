@@ -22,10 +22,11 @@ build_pkgs=(
 run_pkgs=(xdg-utils)
 # The man pages (docs/man/*.scd, turned into roff when scdoc is found).
 doc_pkgs=(scdoc)
-# Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers
-# and -tmpfiles on scratch directories; it is not started; man-db for `man --warnings`;
-# desktop-file-utils for desktop-file-validate on the installed desktop entry). The desktop
-# tests start a private session bus (dbus-daemon) with the notification daemon's mock on it.
+# Unit tests and the checks of the system files (systemd only for systemd-analyze, -sysusers,
+# -tmpfiles and systemctl --root on scratch directories; it is not started; man-db for
+# `man --warnings`; desktop-file-utils for desktop-file-validate on the installed desktop
+# entry). The desktop tests start a private session bus (dbus-daemon) with the notification
+# daemon's mock on it, the service tests a private system bus with systemd's mock.
 test_pkgs=(
   googletest libgtest-dev libgmock-dev systemd logrotate man-db desktop-file-utils
   dbus-daemon dbus-bin python3-dbusmock

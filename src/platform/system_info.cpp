@@ -2,12 +2,14 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <initializer_list>
 #include <langinfo.h>
 #include <locale.h>
 #include <netdb.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include "platform/user_groups.h"
 #include "support/durable_write.h"
 #include "support/text.h"
 
@@ -118,7 +120,13 @@ bool IsRemoteSession() {
   return ssh != nullptr && *ssh != '\0';
 }
 
-bool IsUserAdministrator() { return ::geteuid() == 0; }
+bool IsUserAdministrator() {
+  const uid_t uid = ::geteuid();
+  if (uid == 0) return true;
+  for (const char* group : {"sudo", "wheel", "admin"})
+    if (UserInGroup(uid, group)) return true;
+  return false;
+}
 
 std::string ExecutablePath() {
   char path[4096];

@@ -39,7 +39,9 @@ std::string ListSeparatorFor(std::string_view decimalPoint);
 std::string LocaleListSeparator();
 // An SSH session: SSH_CONNECTION is set.
 bool IsRemoteSession();
-// The effective user is root.
+// The effective user is root, or a member of a group that polkit asks for an administrator's
+// password (sudo on Debian and Ubuntu, wheel on Fedora and Arch, admin on older Ubuntu): such a
+// user reaches what needs root through polkit's password dialog.
 bool IsUserAdministrator();
 // The platform has services and a system log.
 inline bool IsWindowsNT() { return true; }

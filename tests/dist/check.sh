@@ -2,6 +2,7 @@
 # Checks of the installed system files as the tools that read them do:
 #   check.sh sysusers|tmpfiles SOURCE_DIR    check.sh logrotate SOURCE_DIR    check.sh man PAGE...
 #   check.sh desktop CMAKE BUILD_DIR  (exit 77, skipped, without desktop-file-validate)
+#   check.sh quoted UNIT BIN_DIR PROGRAM    check.sh unit UNIT UNIT_DIR
 set -euo pipefail
 what=$1; shift
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -104,6 +105,44 @@ case $what in
     # Hints and warnings count as failures too: the entry must be clean.
     out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
     [ -z "$out" ] || fail "desktop-file-validate: $out"
+    ;;
+  quoted)
+    # The unit names BIN_DIR/postvane, quoted; verify finds the program only when systemd reads
+    # the name exactly (it checks that the program is there and executable).
+    unit=$1 bin_dir=$2 program=$3
+    grep -q '^ExecStart="' "$unit" || fail "ExecStart is not quoted in $unit"
+    mkdir -p "$bin_dir"
+    cp "$program" "$bin_dir/postvane"
+    trap 'rm -rf "$scratch" "$bin_dir"' EXIT
+    out=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify: $out"
+    rm -f "$bin_dir/postvane"
+    ! out=$(systemd-analyze verify "$unit" 2>&1) || fail "verify passed without the program at $bin_dir"
+    ;;
+  unit)
+    # The shipped unit at UNIT_DIR inside a scratch root, handled as the service window does.
+    unit=$1 dir=$2 name=PostvaneSpooler.service
+    mkdir -p "$scratch$dir" "$scratch/etc/systemd/system"
+    cp "$unit" "$scratch$dir/$name"
+    sc() { systemctl --root="$scratch" "$@" 2>/dev/null; }
+    state() { sc is-enabled "$name" || true; }
+    link=$scratch/etc/systemd/system/$name
+    wants=$scratch/etc/systemd/system/multi-user.target.wants/$name
+    sc enable "$dir/$name" || fail "enable by path"
+    [ "$(state)" = enabled ] || fail "after enable: '$(state)'"
+    [ "$(readlink "$link")" = "$dir/$name" ] || fail "enable: no link $link"
+    [ "$(readlink "$wants")" = "$dir/$name" ] || fail "enable: no link $wants"
+    sc disable "$name" || fail "disable"
+    [ -z "$(state)" ] || fail "after disable: '$(state)'"
+    [ ! -L "$link" ] && [ ! -L "$wants" ] || fail "disable left a link behind"
+    sc link "$dir/$name" || fail "link by path"
+    [ "$(state)" = linked ] || fail "after link: '$(state)'"
+    [ ! -L "$wants" ] || fail "link made a wants link"
+    ! sc mask "$name" || fail "mask over the link worked without disable"
+    sc disable "$name" && sc mask "$name" || fail "disable, then mask"
+    [ "$(state)" = masked ] || fail "after mask: '$(state)'"
+    [ "$(readlink "$link")" = /dev/null ] || fail "mask: $link is not a link to /dev/null"
+    sc unmask "$name" || fail "unmask"
+    [ -z "$(state)" ] || fail "after unmask: '$(state)'"
     ;;
   *) fail "unknown check $what" ;;
 esac

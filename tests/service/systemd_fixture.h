@@ -1,0 +1,239 @@
+#pragma once
+// A private system bus for one test with systemd's mock on it (python3-dbusmock and
+// systemd_template.py), and a spooler's control channel served on a thread of its own.
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSemaphore>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/control_channel.h"
+
+namespace pv::test {
+
+inline const QString kSystemd = QStringLiteral("org.freedesktop.systemd1");
+inline const QString kSystemdPath = QStringLiteral("/org/freedesktop/systemd1");
+inline const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
+
+// No service directories: a name nobody owns is never activated.
+inline constexpr const char* kSystemBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+inline void StopProcess(QProcess& process) {
+  if (process.state() == QProcess::NotRunning) return;
+  process.terminate();
+  if (!process.waitForFinished(3000)) {
+    process.kill();
+    process.waitForFinished(3000);
+  }
+}
+
+// A spooler's control channel: PAUSE, CONTINUE and STATE as the running spooler answers them,
+// or DENIED (a user who may not ask) and FAILED (settings that do not load) when told to.
+class SpoolerChannel : public QThread {
+ public:
+  explicit SpoolerChannel(std::string runtimeDirectory) : directory_(std::move(runtimeDirectory)) {}
+  ~SpoolerChannel() override { Stop(); }
+
+  std::atomic<bool> paused{false};
+  std::atomic<bool> deny{false};
+  std::atomic<bool> failContinue{false};
+
+  bool Start() {
+    start();
+    ready_.acquire();
+    return listening_;
+  }
+  void Stop() {
+    quit();
+    wait();
+  }
+  std::string socketPath() const { return directory_ + "/" + kControlSocketName; }
+
+ protected:
+  void run() override {
+    ControlServer server(directory_, [this](const std::string& request, uid_t) { return Answer(request); });
+    std::string error;
+    listening_ = server.Listen(error);
+    ready_.release();
+    if (listening_) exec();
+  }
+
+ private:
+  std::string Answer(const std::string& request) {
+    if ((request == "PAUSE" || request == "CONTINUE") && deny) return "DENIED";
+    if (request == "PAUSE") {
+      paused = true;
+      return "OK";
+    }
+    if (request == "CONTINUE") {
+      if (failContinue) return "FAILED";
+      paused = false;
+      return "OK";
+    }
+    if (request == "STATE")
+      return std::string("state=") + (paused ? "paused" : "waiting") +
+             "\tnext=2024-05-01T10:00:00\tdir=/var/spool/postvane/\text=eml";
+    return "UNKNOWN";
+  }
+
+  std::string directory_;
+  QSemaphore ready_;
+  bool listening_ = false;
+};
+
+// One call the mock took: the method and its arguments as text (a list joined by ",").
+struct MockCall {
+  std::string method;
+  std::vector<std::string> args;
+};
+
+// A private system bus; with systemd's mock on it when the test asks for it.
+class PrivateSystemBus : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!QFileInfo(QStringLiteral("/usr/bin/dbus-daemon")).isExecutable())
+      GTEST_SKIP() << "no /usr/bin/dbus-daemon (Debian package dbus-daemon)";
+    ASSERT_TRUE(dir_.isValid());
+    QFile config(dir_.filePath(QStringLiteral("bus.conf")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QString::fromLatin1(kSystemBusConfig).arg(dir_.path()).toUtf8());
+    config.close();
+    daemon_.start(QStringLiteral("/usr/bin/dbus-daemon"),
+                  {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return daemon_.canReadLine() || daemon_.state() == QProcess::NotRunning; }, 5000));
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
+    bus_.emplace(QDBusConnection::connectToBus(address_, connectionName()));
+    ASSERT_TRUE(bus_->isConnected()) << bus_->lastError().message().toStdString();
+  }
+
+  void TearDown() override {
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(connectionName());
+    StopProcess(mock_);
+    StopProcess(daemon_);
+  }
+
+  // systemd's mock on the bus; skips the test without python3-dbusmock.
+  void StartSystemdMock() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
+    mock_.setProcessEnvironment(env);
+    mock_.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+                 QStringLiteral("-t"), QStringLiteral(POSTVANE_SYSTEMD_TEMPLATE), QStringLiteral("-l"),
+                 dir_.filePath(QStringLiteral("mock.log"))});
+    const auto up = [&] { return bus().interface()->isServiceRegistered(kSystemd).value(); };
+    const bool started = QTest::qWaitFor([&] { return up() || mock_.state() == QProcess::NotRunning; }, 10000);
+    if (!up() && mock_.state() == QProcess::NotRunning)
+      GTEST_SKIP() << "/usr/bin/python3 -m dbusmock did not start (Debian package python3-dbusmock): "
+                   << mock_.readAllStandardError().toStdString();
+    ASSERT_TRUE(started && up()) << "the mock did not take " << kSystemd.toStdString();
+  }
+
+  QDBusConnection& bus() { return *bus_; }
+  std::string path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
+
+  // A mock method; fails the test when the mock answers an error.
+  QDBusMessage Mock(const QString& method, const QVariantList& args = {}) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kSystemd, kSystemdPath, kMockInterface, method);
+    call.setArguments(args);
+    const QDBusMessage reply = bus().call(call);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << method.toStdString() << ": " << reply.errorMessage().toStdString();
+    return reply;
+  }
+
+  // Every call of systemd's Manager interface since the last ClearCalls, oldest first.
+  std::vector<MockCall> ManagerCalls() {
+    static const QStringList kMockMethods = {"SetUnitFileState", "SetActiveState", "SetStartOutcome",
+                                             "RefuseMethods", "GetNonInteractiveCalls"};
+    const QDBusMessage reply = Mock(QStringLiteral("GetCalls"));
+    std::vector<MockCall> calls;
+    if (reply.type() != QDBusMessage::ReplyMessage) return calls;
+    const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+      qulonglong stamp = 0;
+      QString method;
+      MockCall call;
+      list.beginStructure();
+      list >> stamp >> method;
+      list.beginArray();
+      while (!list.atEnd()) {
+        QDBusVariant arg;
+        list >> arg;
+        call.args.push_back(ArgText(arg.variant()));
+      }
+      list.endArray();
+      list.endStructure();
+      call.method = method.toStdString();
+      if (!kMockMethods.contains(method)) calls.push_back(call);
+    }
+    list.endArray();
+    return calls;
+  }
+
+  // The requests among them ("Method firstArgument", or "Method" alone): no queries.
+  std::vector<std::string> Requests() {
+    std::vector<std::string> requests;
+    for (const MockCall& call : ManagerCalls()) {
+      if (call.method == "GetUnit" || call.method == "LoadUnit" || call.method == "GetUnitFileState")
+        continue;
+      requests.push_back(call.args.empty() ? call.method : call.method + " " + call.args.front());
+    }
+    return requests;
+  }
+
+  int CountCalls(const std::string& method) {
+    int count = 0;
+    for (const MockCall& call : ManagerCalls()) count += call.method == method;
+    return count;
+  }
+
+ private:
+  static std::string ArgText(const QVariant& value) {
+    if (value.canConvert<QDBusArgument>()) return qdbus_cast<QStringList>(value).join(',').toStdString();
+    if (value.metaType().id() == QMetaType::QStringList) return value.toStringList().join(',').toStdString();
+    return value.toString().toStdString();
+  }
+  QString connectionName() const {
+    return QStringLiteral("pv-systemd-test-") + QString::fromUtf8(testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+
+  QTemporaryDir dir_;
+  QProcess daemon_;
+  QProcess mock_;
+  QString address_;
+  std::optional<QDBusConnection> bus_;
+};
+
+}  // namespace pv::test
