@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <map>
 #include <unistd.h>
 
 #include "desktop/message_box.h"
@@ -11,8 +12,8 @@
 #include "desktop/tray_status.h"
 #include "platform/user_dirs.h"
 #include "platform/watch_event.h"
+#include "service/service_state.h"
 #include "support/date_time.h"
-#include "support/text.h"
 
 namespace pv {
 namespace {
@@ -45,22 +46,18 @@ QString WithReason(const QString& text, const std::string& reason) {
 }  // namespace
 
 ServiceView ServiceViewOf(const std::string& stateLine) {
+  const std::map<std::string, std::string> fields = ParseStateLine(stateLine);
   ServiceView view;
-  for (const std::string& field : Split(stateLine, '\t')) {
-    const std::size_t equals = field.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string key = field.substr(0, equals), value = field.substr(equals + 1);
-    if (key == "state") {
-      view.reachable = true;
-      view.state = StateNamed(value);
-    } else if (key == "next") {
-      bool error = false;
-      const LocalDateTime next = ParseDateTime(value, error);
-      view.nextRun = error ? "" : FormatGeneralDate(next);
-    } else if (key == "settings") {
-      view.settingsFile = value;
-    }
-  }
+  const auto field = [&fields](const char* key) {
+    const auto found = fields.find(key);
+    return found == fields.end() ? std::string() : found->second;
+  };
+  view.reachable = fields.count("state") > 0;
+  view.state = StateNamed(field("state"));
+  bool error = false;
+  const LocalDateTime next = ParseDateTime(field("next"), error);
+  view.nextRun = error || field("next").empty() ? "" : FormatGeneralDate(next);
+  view.settingsFile = field("settings");
   return view;
 }
 
