@@ -179,9 +179,11 @@ void TestObjectWindow::runTest() {
     ShowMessage(this, outcome.message);
     return;
   }
+  // The box and the run request let events through: the window may be closed meanwhile.
+  const QPointer<TestObjectWindow> self(this);
   ShowInformation(this, SuccessText(outcome.file));
   object->RunSpooler();
-  close();
+  if (self) close();
 }
 
 TestObjectWindow::Outcome TestObjectWindow::runSteps(ScriptingObject& object, const QString& address) {

@@ -41,6 +41,7 @@ struct Script {
   QString spoolError = QStringLiteral("'From' field can not be empty.");
   QString writeInto;  // the directory the spool file is written into
   std::function<void()> duringTrace;
+  std::function<void()> duringRun;
 
   std::vector<std::string> calls;
   QString dnsUrl, traceAddress, subject, spoolAddress, text, attachmentPath, written;
@@ -79,7 +80,10 @@ class FakeObject : public ScriptingObject {
     return true;
   }
   QString LastResultMsg() const override { return s_.spoolOk ? s_.written : s_.spoolError; }
-  void RunSpooler() override { s_.calls.push_back("RunSpooler"); }
+  void RunSpooler() override {
+    s_.calls.push_back("RunSpooler");
+    if (s_.duringRun) s_.duringRun();
+  }
 
  private:
   Script& s_;
@@ -321,18 +325,6 @@ TEST(TestMailTest, VersionDigits) {
   for (const auto& [dotted, text] : cases) EXPECT_EQ(VersionText(dotted), text) << dotted.toStdString();
 }
 
-TEST(TestMailTest, NoModeSetAndNoDomain) {
-  TestMailFacts facts;
-  facts.spoolDir = QStringLiteral("/s");
-  facts.logDir = QStringLiteral("/l");
-  facts.settingsFile = QStringLiteral("/p.start");
-  const QString text = TestMailText(facts);
-  for (const char* line : {"\nDomain Name: \n", "\nLan Group Name: \n", "\nRemote Mode: No\n",
-                           "\nDebug Mode: No\n", "\nQuiet Mode: No\n", "\nStarted as Service: No\n\n"})
-    EXPECT_TRUE(text.contains(QString::fromLatin1(line))) << line;
-  EXPECT_TRUE(text.endsWith(QStringLiteral("\nPVX.START: /p.start (File is attached to this eMail)")));
-}
-
 class TestObjectDirectoryTest : public TestObjectWindowTest {
  protected:
   // Runs a test whose spool file lands in comDir while the settings name settingsDir.
@@ -420,6 +412,20 @@ TEST_F(TestObjectWindowTest, SuccessTellsTheFileAsksForARunAndCloses) {
   EXPECT_TRUE(guard.isNull());
 }
 
+// The run request waits with events let through: a window closed meanwhile is not touched after.
+TEST_F(TestObjectWindowTest, AWindowClosedWhileTheRunIsRequested) {
+  WriteSettings(spoolDir);
+  QPointer<TestObjectWindow> window = ShowTestObjectWindow(host);
+  script.duringRun = [&] {
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(window.isNull());
+  EXPECT_EQ(script.calls.back(), "RunSpooler");
+}
+
 TEST_F(TestObjectWindowTest, OneWindowPerProcess) {
   TestObjectWindow* first = ShowTestObjectWindow(host);
   QPointer<TestObjectWindow> guard(first);
@@ -476,14 +482,6 @@ TEST(BlankSecretValuesTest, OnlyTheSecretValuesGo) {
       {"", ""},
   };
   for (const auto& [text, blanked] : cases) EXPECT_EQ(BlankSecretValues(text), blanked) << text;
-}
-
-TEST(BlankedSettingsCopyTest, AMissingFileGivesNoCopy) {
-  test::TempDir dir;
-  const BlankedSettingsCopy copy(dir / "missing.start");
-  EXPECT_FALSE(copy.ok());
-  EXPECT_EQ(copy.path(), "");
-  EXPECT_FALSE(copy.error().empty());
 }
 
 TEST_F(TestObjectWindowTest, ASettingsFileThatCannotBeCopiedIsAnError) {
