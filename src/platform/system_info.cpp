@@ -62,6 +62,12 @@ std::string GetLocalHostName() {
   return ComposeHostName(name, canonical);
 }
 
+std::string GetComputerName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
 std::string GetLogonDomain() {
   char domain[256] = {};
   if (::getdomainname(domain, sizeof domain - 1) != 0) return "";

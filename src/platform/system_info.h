@@ -17,6 +17,8 @@ bool SystemDnsServers(std::string& servers, const std::string& resolvConf = "/et
 // name when that does, else the bare name.
 std::string ComposeHostName(std::string_view hostName, std::string_view canonicalName);
 std::string GetLocalHostName();
+// The name the host is set to (gethostname), as it is: no domain looked up.
+std::string GetComputerName();
 // The NIS domain, "" when none is set.
 std::string GetLogonDomain();
 // No workgroups on Linux: always "".
