@@ -12,6 +12,7 @@
 #include "desktop/service_settings_window.h"
 #include "desktop/settings_window.h"
 #include "desktop/system_service.h"
+#include "desktop/test_object_window.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
 #include "desktop/tray_spooler.h"
@@ -124,7 +125,14 @@ int RunServiceFace(QApplication& app, SignalEvents& signalEvents, const StartupV
                         };
                         ShowSettingsWindow(settingsHost);
                       },
-                      [&utility] { return ShowServiceSettingsDialog(utility); }, nullptr};
+                      [&utility] { return ShowServiceSettingsDialog(utility); },
+                      [&startup, &facePointer] {
+                        // The test compares with the directory the service spools.
+                        TestObjectHost host = TestObjectHostOf(startup, true);
+                        const std::string file = facePointer->view().settingsFile;
+                        if (!file.empty()) host.settingsFile = file;
+                        ShowTestObjectWindow(host);
+                      }};
   ServiceFace face(tray, menu, *service, notifier, windows, ServiceControlSocket());
   facePointer = &face;
   QObject::connect(&face, &ServiceFace::ended, &app, [&tray] {
@@ -173,7 +181,8 @@ int RunOwnSpooler(QApplication& app, SignalEvents& signalEvents, int argc, char*
                               if (SettingsWindow* window = OpenSettingsWindow())
                                 window->SaveBeforeEnd();
                             },
-                            serviceWindow, nullptr};
+                            serviceWindow,
+                            [&startup] { ShowTestObjectWindow(TestObjectHostOf(startup, false)); }};
   TraySpooler traySpooler(runtime.controller(), tray, menu, windows);
   spooler = &traySpooler;
 

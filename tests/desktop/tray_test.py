@@ -29,8 +29,8 @@ TOOLS = ["setpriv", "Xvfb", "trayer", "xdotool", "xprop", "/usr/bin/import", "/u
 STATES = ["waiting", "spooling", "paused", "offline"]
 # The menu's entries from the top, and which are enabled while the spooler waits / is paused.
 MENU = ["About", "Settings", "Autostart", "TestObject", "Pause", "Continue", "SpoolNow", "Stop"]
-MENU_WAITING = [True, True, True, False, True, False, True, True]
-MENU_PAUSED = [True, True, True, False, False, True, False, True]
+MENU_WAITING = [True, True, True, True, True, False, True, True]
+MENU_PAUSED = [True, True, True, True, False, True, False, True]
 SUBJECT = "tray-test-%d" % os.getpid()
 DIE_WITH_TEST = ["setpriv", "--pdeathsig", "KILL", "--"]
 
