@@ -135,11 +135,26 @@ int SystemdServiceControl::ReadState(bool stoppedWithoutFile) {
 
 // ---- Waiting operations ----
 
+int SystemdServiceControl::SpoolerState() {
+  std::string error;
+  const std::string answer =
+      SendControlRequest(definition_.controlSocket, "STATE", error, kStateAnswerTimeoutMs);
+  if (answer.empty()) {
+    Fail("the service does not answer: " + error);
+    return kServiceUnknown;
+  }
+  return StateLineSaysPaused(answer) ? kServicePaused : kServiceRunning;
+}
+
 bool SystemdServiceControl::WaitForState(int target, int timeoutSeconds) {
+  // A stop of a service removed while it ran ends with the unit gone: stopped all the same.
+  return WaitFor(target, timeoutSeconds, [this, target] { return ReadState(target == kServiceStopped); });
+}
+
+bool SystemdServiceControl::WaitFor(int target, int timeoutSeconds, const std::function<int()>& read) {
   const int polls = timeoutSeconds <= 0 ? kDefaultServiceWaitSeconds : timeoutSeconds;
   for (int poll = 1;; ++poll) {
-    // A stop of a service removed while it ran ends with the unit gone: stopped all the same.
-    const int state = ReadState(target == kServiceStopped);
+    const int state = read();
     if (state == target) return true;
     if (state == kServiceUnknown) return false;
     if (poll >= polls)
@@ -183,12 +198,16 @@ bool SystemdServiceControl::SendToSpooler(const std::string& request) {
 
 bool SystemdServiceControl::PauseServiceAndWait(int timeoutSeconds) {
   lastError_.clear();
-  return SendToSpooler("PAUSE") && WaitForState(kServicePaused, timeoutSeconds);
+  // Whether it paused is the spooler's to tell: systemd knows no pause (nor, where the spooler
+  // runs without it, the service).
+  return SendToSpooler("PAUSE") &&
+         WaitFor(kServicePaused, timeoutSeconds, [this] { return SpoolerState(); });
 }
 
 bool SystemdServiceControl::ContinueServiceAndWait(int timeoutSeconds) {
   lastError_.clear();
-  return SendToSpooler("CONTINUE") && WaitForState(kServiceRunning, timeoutSeconds);
+  return SendToSpooler("CONTINUE") &&
+         WaitFor(kServiceRunning, timeoutSeconds, [this] { return SpoolerState(); });
 }
 
 // ---- Install, remove, start type ----

@@ -74,6 +74,10 @@ class SystemdServiceControl : public ServiceControl {
   bool SpoolerPaused();
   // Polls the state up to timeoutSeconds (0: 60) times for `target`.
   bool WaitForState(int target, int timeoutSeconds);
+  // The same with the state read by `read`.
+  bool WaitFor(int target, int timeoutSeconds, const std::function<int()>& read);
+  // Running or paused as the spooler's STATE answer says; kServiceUnknown without an answer.
+  int SpoolerState();
   // The shipped unit file exists and may become a root service; false with lastError_ set.
   bool LinkableUnitFile();
   // A control request ("PAUSE", "CONTINUE") that the spooler must answer "OK".

@@ -63,6 +63,8 @@ class SpoolerChannel : public QThread {
   std::atomic<bool> paused{false};
   std::atomic<bool> deny{false};
   std::atomic<bool> failContinue{false};
+  // PAUSE is answered OK, but the spooler stays running (a run in hand that never ends).
+  std::atomic<bool> lingers{false};
 
   bool Start() {
     start();
@@ -88,7 +90,7 @@ class SpoolerChannel : public QThread {
   std::string Answer(const std::string& request) {
     if ((request == "PAUSE" || request == "CONTINUE") && deny) return "DENIED";
     if (request == "PAUSE") {
-      paused = true;
+      paused = !lingers;
       return "OK";
     }
     if (request == "CONTINUE") {

@@ -385,11 +385,13 @@ TEST_F(SystemdControlTest, PauseAndContinueRefused) {
 }
 
 TEST_F(SystemdControlTest, PauseWaitsForThePausedState) {
-  // The spooler answers OK but systemd still sees the unit starting: paused never shows.
+  // The spooler answers OK but does not say paused: it is waited for, the time-out tells.
   ASSERT_TRUE(channel_->Start());
-  Given("enabled", "activating");
-  EXPECT_FALSE(control().PauseServiceAndWait(2));
-  EXPECT_EQ(waits_, 1);
+  Given("enabled", "active");
+  channel_->lingers = true;
+  EXPECT_FALSE(control().PauseServiceAndWait(3));
+  EXPECT_EQ(waits_, 2);
+  EXPECT_NE(control().LastError().find("within 3 s"), std::string::npos) << control().LastError();
 }
 
 class SystemdBusGoneTest : public test::PrivateSystemBus {};
