@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/private_bus_config.h"
 #include "desktop/desktop_notifier.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_status.h"
@@ -34,20 +35,6 @@ const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
 const QString kConnection = QStringLiteral("pv-notifier-test");
 constexpr int kWaitMs = 5000;
 
-// No service directories: a name nobody owns is never activated.
-constexpr const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
 
 QProcessEnvironment WithBus(const QString& address) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -73,7 +60,7 @@ class NotificationBusTest : public testing::Test {
     ASSERT_TRUE(dir_.isValid());
     QFile config(dir_.filePath(QStringLiteral("bus.conf")));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QString::fromLatin1(kBusConfig).arg(dir_.path()).toUtf8());
+    config.write(QByteArray::fromStdString(test::PrivateBusConfig("session", "unix:dir=" + dir_.path().toStdString())));
     config.close();
     daemon_.setProcessEnvironment(WithBus(QStringLiteral("unix:path=/nonexistent")));
     daemon_.start(QStringLiteral("/usr/bin/dbus-daemon"),

@@ -10,21 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "../common/private_bus_config.h"
 #include "spooler_process.h"
 
 namespace pv::test {
 
-inline constexpr const char* kSessionBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%s</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
-  </policy>
-</busconfig>
-)";
 
 // A child process killed and reaped when it goes.
 class Child {
@@ -65,9 +55,7 @@ class NotificationBus {
   bool Start(const std::string& dir, const std::vector<std::string>& launcher = {}) {
     dir_ = dir;
     const std::string socket = dir + "/bus.sock";
-    std::vector<char> config(std::strlen(kSessionBusConfig) + socket.size());
-    std::snprintf(config.data(), config.size(), kSessionBusConfig, socket.c_str());
-    std::ofstream(dir + "/bus.conf") << config.data();
+    std::ofstream(dir + "/bus.conf") << PrivateBusConfig("session", "unix:path=" + socket);
     address_ = "unix:path=" + socket;
     bus_ = Child(SpawnProgram(With(launcher, {"/usr/bin/dbus-daemon", "--config-file=" + dir + "/bus.conf",
                                               "--nofork"}),

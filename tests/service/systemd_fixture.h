@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/private_bus_config.h"
 #include "platform/control_channel.h"
 
 namespace pv::test {
@@ -29,20 +30,6 @@ inline const QString kSystemd = QStringLiteral("org.freedesktop.systemd1");
 inline const QString kSystemdPath = QStringLiteral("/org/freedesktop/systemd1");
 inline const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
 
-// No service directories: a name nobody owns is never activated.
-inline constexpr const char* kSystemBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
 
 inline void StopProcess(QProcess& process) {
   if (process.state() == QProcess::NotRunning) return;
@@ -124,7 +111,7 @@ class PrivateSystemBus : public testing::Test {
     ASSERT_TRUE(dir_.isValid());
     QFile config(dir_.filePath(QStringLiteral("bus.conf")));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QString::fromLatin1(kSystemBusConfig).arg(dir_.path()).toUtf8());
+    config.write(QByteArray::fromStdString(PrivateBusConfig("system", "unix:dir=" + dir_.path().toStdString())));
     config.close();
     daemon_.start(QStringLiteral("/usr/bin/dbus-daemon"),
                   {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
