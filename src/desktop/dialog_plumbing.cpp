@@ -1,5 +1,7 @@
 #include "desktop/dialog_plumbing.h"
 
+#include <QHBoxLayout>
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -90,6 +92,13 @@ QPoint CentredOnScreen(const QRect& screen, const QSize& window) {
 QPoint CentredOverOwner(const QRect& owner, const QSize& window, const QRect& desktop) {
   return {CentredWithin(owner.x(), owner.width(), window.width(), desktop.x(), desktop.width()),
           CentredWithin(owner.y(), owner.height(), window.height(), desktop.y(), desktop.height())};
+}
+
+QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> widgets) {
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  for (QWidget* widget : widgets) row->addWidget(widget);
+  return row;
 }
 
 void CenterOnScreen(QWidget* window) {

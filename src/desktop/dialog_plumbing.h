@@ -8,8 +8,10 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <initializer_list>
 
 class QLineEdit;
+class QHBoxLayout;
 class QWidget;
 
 namespace pv {
@@ -24,6 +26,9 @@ QPoint CentredOverOwner(const QRect& owner, const QSize& window, const QRect& de
 
 // Moves the window to the middle of the primary screen, its size unchanged.
 void CenterOnScreen(QWidget* window);
+
+// A row of buttons at the right edge, in this order (the row of OK, Cancel, Help).
+QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> widgets);
 // Moves the window to the middle of its owner, kept inside the whole desktop (every screen).
 void CenterOverOwner(QWidget* owner, QWidget* window);
 // The whole desktop: the union of every screen's geometry.

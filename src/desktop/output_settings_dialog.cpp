@@ -148,12 +148,7 @@ void OutputSettingsDialog::createLayout() {
   cmdCancel_ = createButton("cmdCancel", tr("Cancel"));
   cmdHelp_ = createButton("cmdHelp", tr("&Help"));
   cmdOK_->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
-  buttons->addWidget(cmdHelp_);
-  layout->addLayout(buttons);
+  layout->addLayout(RightAlignedRow({cmdOK_, cmdCancel_, cmdHelp_}));
   setMinimumWidth(fontMetrics().averageCharWidth() * 72);
 }
 

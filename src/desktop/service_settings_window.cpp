@@ -245,11 +245,7 @@ QGroupBox* ServiceSettingsWindow::createServiceFrame() {
   cmdStop_ = createButton("cmdStop", tr("S&top"));
   cmdPause_ = createButton("cmdPause", tr("&Pause"));
   cmdContinue_ = createButton("cmdContinue", tr("&Continue"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  for (QPushButton* button : {cmdStart_, cmdStop_, cmdPause_, cmdContinue_})
-    buttons->addWidget(button);
-  grid->addLayout(buttons, row, 0, 1, 2);
+  grid->addLayout(RightAlignedRow({cmdStart_, cmdStop_, cmdPause_, cmdContinue_}), row, 0, 1, 2);
   grid->setColumnStretch(1, 1);
   return frame;
 }
@@ -263,10 +259,7 @@ void ServiceSettingsWindow::createLayout() {
   cmdCancel_ = createButton("cmdCancel", tr("Cancel"));
   cmdHelp_ = createButton("cmdHelp", tr("&Help"));
   cmdOK_->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  for (QPushButton* button : {cmdOK_, cmdCancel_, cmdHelp_}) buttons->addWidget(button);
-  layout->addLayout(buttons);
+  layout->addLayout(RightAlignedRow({cmdOK_, cmdCancel_, cmdHelp_}));
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
   timer1_->setInterval(kStateIntervalMs);

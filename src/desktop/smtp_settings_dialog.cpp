@@ -220,12 +220,7 @@ void SmtpSettingsDialog::createLayout() {
   cmdCancel_ = createButton("cmdCancel", tr("Cancel"));
   cmdHelp_ = createButton("cmdHelp", tr("&Help"));
   cmdOK_->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
-  buttons->addWidget(cmdHelp_);
-  layout->addLayout(buttons);
+  layout->addLayout(RightAlignedRow({cmdOK_, cmdCancel_, cmdHelp_}));
   for (const auto& entry : kRelaySecurities)
     cboRelaySecurity_->addItem(tr(entry.caption),
                                QString::fromLatin1(RelaySecurityName(entry.mode)));

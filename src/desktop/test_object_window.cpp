@@ -131,10 +131,7 @@ void TestObjectWindow::createControls() {
 }
 
 void TestObjectWindow::createLayout() {
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
+  QHBoxLayout* buttons = RightAlignedRow({cmdOK_, cmdCancel_});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label1_);
   layout->addWidget(txteMailAddress_);
