@@ -30,7 +30,7 @@ class RecordingNotifier : public Notifier {
   std::vector<std::string> shown;
 };
 
-class ServiceFaceTest : public ::testing::Test {
+class FaceOfTheServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
@@ -85,7 +85,7 @@ class ServiceFaceTest : public ::testing::Test {
   bool ended = false;
 };
 
-TEST(ServiceView, ReadsTheStateAnswer) {
+TEST(FaceStateLine, ReadsTheStateAnswer) {
   const ServiceView paused = ServiceViewOf("state=paused\tnext=2026-12-08T12:00:03\tsettings=/etc/p.start");
   EXPECT_TRUE(paused.reachable);
   EXPECT_EQ(paused.state, SpoolerState::Paused);
@@ -97,7 +97,7 @@ TEST(ServiceView, ReadsTheStateAnswer) {
   EXPECT_FALSE(ServiceViewOf("DENIED").reachable);
 }
 
-TEST_F(ServiceFaceTest, ShowsTheServiceAndItsNotifications) {
+TEST_F(FaceOfTheServiceTest, ShowsTheServiceAndItsNotifications) {
   face_->Start();
   EXPECT_TRUE(tray_.ToolTip().contains(QStringLiteral("Next Run at"))) << tray_.ToolTip().toStdString();
   EXPECT_EQ(Entries(), "+-+");
@@ -124,7 +124,7 @@ TEST_F(ServiceFaceTest, ShowsTheServiceAndItsNotifications) {
   EXPECT_EQ(settingsOpened, std::vector<std::string>{"/etc/postvane/postvane.start"});
 }
 
-TEST_F(ServiceFaceTest, ARefusedWatchStillShowsTheState) {
+TEST_F(FaceOfTheServiceTest, ARefusedWatchStillShowsTheState) {
   watchAnswer = "DENIED";
   face_->Start();
   QTest::qWait(300);
@@ -133,7 +133,7 @@ TEST_F(ServiceFaceTest, ARefusedWatchStillShowsTheState) {
   EXPECT_FALSE(ended);
 }
 
-TEST_F(ServiceFaceTest, PauseContinueAndStopGoThroughTheServiceManager) {
+TEST_F(FaceOfTheServiceTest, PauseContinueAndStopGoThroughTheServiceManager) {
   face_->Start();
   face_->PauseCommand();
   face_->ContinueCommand();
@@ -162,7 +162,7 @@ TEST_F(ServiceFaceTest, PauseContinueAndStopGoThroughTheServiceManager) {
   EXPECT_TRUE(ended);
 }
 
-TEST_F(ServiceFaceTest, AFailedStopKeepsTheFace) {
+TEST_F(FaceOfTheServiceTest, AFailedStopKeepsTheFace) {
   face_->Start();
   service_.succeeds = false;
   face_->askStop = [] { return true; };
@@ -171,7 +171,7 @@ TEST_F(ServiceFaceTest, AFailedStopKeepsTheFace) {
   EXPECT_FALSE(ended);
 }
 
-TEST_F(ServiceFaceTest, EndsWhenTheServiceHasGone) {
+TEST_F(FaceOfTheServiceTest, EndsWhenTheServiceHasGone) {
   face_->Start();
   server_.reset();
   for (int i = 1; i < ServiceFace::kMissesBeforeEnd; ++i) face_->Refresh();
