@@ -1,53 +1,20 @@
 // The scripting object that the desktop's test window drives, for real: postvane-spool run as a
 // process traces addresses through the rig's DNS and spools the test mail, with the blanked
 // settings copy attached, into the spool directory that the settings name (no spooler runs).
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <cstdlib>
 
 #include "scripting/client/spool_tool_object.h"
-#include "service_fixture.h"
 #include "settings/blanked_copy.h"
+#include "tool_object_fixture.h"
 
 namespace pv {
 namespace {
 
-// Sets an environment variable for the life of the object (the tool inherits it).
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-class TestObjectToolTest : public ServiceTest {
- protected:
-  // The object waits for the tool in an event loop, which needs an application object.
-  static void SetUpTestSuite() { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-  static void TearDownTestSuite() { app_.reset(); }
-
-  static inline int argc_ = 1;
-  static inline char name_[] = "integration_tests";
-  static inline char* argv_[] = {name_, nullptr};
-  static inline std::unique_ptr<QCoreApplication> app_;
-};
+class TestObjectToolTest : public ToolObjectTest {};
 
 TEST_F(TestObjectToolTest, TracesThroughTheRigDnsAndSpoolsTheTestMail) {
   WriteSettings({{"ProxyUser", "proxyuser"}, {"ProxyPassword", "c2VjcmV0"}, {"RelayPassword", "b3RoZXI="}});
-  const test::Environment env = Env();
-  std::vector<std::unique_ptr<EnvVar>> vars;
-  for (const auto& [name, value] : env) vars.push_back(std::make_unique<EnvVar>(name.c_str(), value));
+  const test::ScopedEnvironment env(Env());
   fs::create_directories(dir_ + "/run");  // no spooler listens there
 
   const QString program =
