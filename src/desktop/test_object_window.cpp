@@ -13,7 +13,7 @@
 
 #include "desktop/dialog_plumbing.h"
 #include "desktop/message_box.h"
-#include "desktop/test_mail.h"
+#include "scripting/client/test_mail.h"
 #include "platform/system_info.h"
 #include "pv_version.h"
 #include "scripting/client/spool_tool_object.h"

@@ -17,7 +17,7 @@
 
 #include "../unit/temp_dir.h"
 #include "desktop/message_box.h"
-#include "desktop/test_mail.h"
+#include "scripting/client/test_mail.h"
 #include "desktop/test_object_window.h"
 #include "pv_version.h"
 #include "settings/blanked_copy.h"

@@ -4,7 +4,7 @@
 // receives the mail. The settings hold real enciphered passwords; only the copy loses them.
 #include <QFileInfo>
 
-#include "desktop/test_mail.h"
+#include "scripting/client/test_mail.h"
 #include "pv_version.h"
 #include "scripting/client/spool_tool_object.h"
 #include "settings/blanked_copy.h"

@@ -1,4 +1,4 @@
-#include "desktop/test_mail.h"
+#include "scripting/client/test_mail.h"
 
 #include <QObject>
 #include <QStringList>
