@@ -22,6 +22,7 @@
 #include "desktop/message_box.h"
 #include "desktop/service_settings_window.h"
 #include "fake_service_control.h"
+#include "service_window_boxes.h"
 #include "platform/autostart_entry.h"
 #include "settings_dialog_fixture.h"
 
@@ -29,36 +30,6 @@ namespace pv {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Box {
-  QMessageBox::Icon icon;
-  QString text;
-  bool operator==(const Box&) const = default;
-};
-
-void PrintTo(const Box& box, std::ostream* out) {
-  *out << "{icon " << box.icon << ", \"" << box.text.toStdString() << "\"}";
-}
-
-Box Info(const QString& text) { return {QMessageBox::Information, text}; }
-Box Error(const QString& text) { return {QMessageBox::Critical, text}; }
-
-const QString kStopQuestion =
-    "Postvane is started as a Windows Service. If you stop the service this dialog will close "
-    "and Postvane will be unloaded from memory.";
-const QString kStartedText =
-    "Postvane was started as service. One running instance of Postvane is enough. The instance "
-    "you are using right now is obsolete and will be shutdown now. The icon of the other "
-    "instance (running as windows service) was placed into the system tray and can be accessed "
-    "after clicking OK.";
-const QString kAddedToGroup =
-    "Postvane was added to the Windows Autostart Group. It will automatically run the next time "
-    "somebody logs in.";
-const QString kRemovedFromGroup = "Postvane was removed from the Windows Autostart Group.";
-const QString kAddedToScm = "Postvane was added to the Windows SCM.";
-const QString kNotBooted =
-    "Postvane will NOT automatically run as a windows service when this system is booted.";
-const QString kNothingToDo = "Nothing to do. The selected autostart mode is already active.";
 
 class AutostartAndServiceTest : public testing::Test {
  protected:

@@ -1,6 +1,8 @@
 #pragma once
 // A private system bus for one test with systemd's mock on it (python3-dbusmock and
-// systemd_template.py), and a spooler's control channel served on a thread of its own.
+// systemd_template.py), a spooler's control channel served on a thread of its own, and a
+// SystemdServiceControl bound to both. The service tests and the window tests (tests/gui) share
+// it; a target that includes it defines POSTVANE_SYSTEMD_TEMPLATE.
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -17,12 +19,17 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "../common/private_bus_config.h"
 #include "platform/control_channel.h"
+#include "service/systemd_service_control.h"
 
 namespace pv::test {
 
@@ -223,6 +230,68 @@ class PrivateSystemBus : public testing::Test {
   QProcess mock_;
   QString address_;
   std::optional<QDBusConnection> bus_;
+};
+
+// systemd's mock with the unit PostvaneSpooler.service, whose shipped unit file lies in the
+// test's directory; the control channel (not yet started) and a SystemdServiceControl bound to
+// both, whose waits only count (and call onWait_), whose administrator check and unit-file
+// safety check answer what the test sets.
+class SystemdMockTest : public PrivateSystemBus {
+ protected:
+  static constexpr const char* kUnit = "PostvaneSpooler.service";
+
+  void SetUp() override {
+    PrivateSystemBus::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    StartSystemdMock();
+    if (IsSkipped() || HasFatalFailure()) return;
+    unitFile_ = path("share/PostvaneSpooler.service");
+    std::filesystem::create_directories(path("share"));
+    std::ofstream(unitFile_) << "[Service]\nExecStart=/usr/bin/postvane service=1\n";
+    channel_ = std::make_unique<SpoolerChannel>(path("run"));
+    control_ = Control();
+  }
+
+  void TearDown() override {
+    if (channel_) channel_->Stop();
+    PrivateSystemBus::TearDown();
+  }
+
+  std::unique_ptr<SystemdServiceControl> Control() {
+    ServiceDefinition definition;
+    definition.unitFile = unitFile_;
+    definition.controlSocket = path("run") + "/" + kControlSocketName;
+    ServiceControlHooks hooks;
+    hooks.wait = [this](int seconds) {
+      EXPECT_EQ(seconds, 1);
+      ++waits_;
+      if (onWait_) onWait_();
+    };
+    hooks.isAdministrator = [this] { return administrator_; };
+    hooks.unitSafetyProblem = [this](const std::string& file) {
+      EXPECT_EQ(file, unitFile_);
+      return safetyProblem_;
+    };
+    return std::make_unique<SystemdServiceControl>(definition, SystemdBus(bus()), hooks);
+  }
+
+  // The unit as an install with that unit-file state leaves it ("" for none), then a clean log.
+  void Given(const char* fileState, const char* activeState = "inactive") {
+    Mock("SetUnitFileState", {kUnit, fileState});
+    Mock("SetActiveState", {kUnit, activeState});
+    Mock("ClearCalls");
+    waits_ = 0;
+  }
+
+  SystemdServiceControl& control() { return *control_; }
+
+  std::string unitFile_;
+  std::unique_ptr<SpoolerChannel> channel_;
+  std::unique_ptr<SystemdServiceControl> control_;
+  bool administrator_ = true;
+  std::string safetyProblem_;
+  int waits_ = 0;
+  std::function<void()> onWait_;
 };
 
 }  // namespace pv::test

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <memory>
 
 #include "service/service_state.h"
 #include "systemd_fixture.h"
@@ -15,61 +13,8 @@ namespace pv {
 namespace {
 
 using CallList = std::vector<std::string>;
-const char* const kUnit = "PostvaneSpooler.service";
 
-class SystemdControlTest : public test::PrivateSystemBus {
- protected:
-  void SetUp() override {
-    PrivateSystemBus::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    StartSystemdMock();
-    if (IsSkipped() || HasFatalFailure()) return;
-    unitFile_ = path("share/PostvaneSpooler.service");
-    std::filesystem::create_directories(path("share"));
-    std::ofstream(unitFile_) << "[Service]\nExecStart=/usr/bin/postvane service=1\n";
-    channel_ = std::make_unique<test::SpoolerChannel>(path("run"));
-    control_ = Control();
-  }
-
-  void TearDown() override {
-    if (channel_) channel_->Stop();
-    PrivateSystemBus::TearDown();
-  }
-
-  std::unique_ptr<SystemdServiceControl> Control() {
-    ServiceDefinition definition;
-    definition.unitFile = unitFile_;
-    definition.controlSocket = path("run") + "/control";
-    ServiceControlHooks hooks;
-    hooks.wait = [this](int seconds) {
-      EXPECT_EQ(seconds, 1);
-      ++waits_;
-    };
-    hooks.isAdministrator = [this] { return administrator_; };
-    hooks.unitSafetyProblem = [this](const std::string& file) {
-      EXPECT_EQ(file, unitFile_);
-      return safetyProblem_;
-    };
-    return std::make_unique<SystemdServiceControl>(definition, SystemdBus(bus()), hooks);
-  }
-
-  // The unit as an install with that unit-file state leaves it ("" for none), then a clean log.
-  void Given(const char* fileState, const char* activeState = "inactive") {
-    Mock("SetUnitFileState", {kUnit, fileState});
-    Mock("SetActiveState", {kUnit, activeState});
-    Mock("ClearCalls");
-    waits_ = 0;
-  }
-
-  SystemdServiceControl& control() { return *control_; }
-
-  std::string unitFile_;
-  std::unique_ptr<test::SpoolerChannel> channel_;
-  std::unique_ptr<SystemdServiceControl> control_;
-  bool administrator_ = true;
-  std::string safetyProblem_;
-  int waits_ = 0;
-};
+class SystemdControlTest : public test::SystemdMockTest {};
 
 TEST_F(SystemdControlTest, StartTypeFromTheUnitFileState) {
   struct Case { const char* fileState; int startType; };
