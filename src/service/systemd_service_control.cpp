@@ -256,19 +256,33 @@ bool SystemdServiceControl::ChangeServiceStartType(int startType) {
   if (current < 0) return current == kNoSuchService ? Fail(definition_.unitName + " is not installed") : false;
   const int type = startType < kStartAutomatic ? kStartAutomatic : startType;
   if (type != kStartDisabled && !LinkableUnitFile()) return false;
-  bool done = true;
+  // Two steps where the unit's links change twice: a second step refused (a polkit answer
+  // given once, say) would leave the service uninstalled, so the first is undone then.
+  bool first = true, done = true;
   if (type == kStartDisabled) {
     // Disabled first: a mask over an enabled unit would leave its wants link behind.
-    done = Request("DisableUnitFiles", bus_.DisableUnitFiles(Name())) &&
-           Request("MaskUnitFiles", bus_.MaskUnitFiles(Name()));
-  } else if (current == kStartDisabled) {
-    done = Request("UnmaskUnitFiles", bus_.UnmaskUnitFiles(Name()));
-  } else if (type == kStartOnDemand) {
-    done = Request("DisableUnitFiles", bus_.DisableUnitFiles(Name()));
+    first = Request("DisableUnitFiles", bus_.DisableUnitFiles(Name()));
+    done = first && Request("MaskUnitFiles", bus_.MaskUnitFiles(Name()));
+  } else {
+    if (current == kStartDisabled)
+      first = Request("UnmaskUnitFiles", bus_.UnmaskUnitFiles(Name()));
+    else if (type == kStartOnDemand)
+      first = Request("DisableUnitFiles", bus_.DisableUnitFiles(Name()));
+    done = first && Request(type == kStartAutomatic ? "EnableUnitFiles" : "LinkUnitFiles",
+                            type == kStartAutomatic ? bus_.EnableUnitFiles(File())
+                                                    : bus_.LinkUnitFiles(File()));
   }
-  if (done && type == kStartAutomatic) done = Request("EnableUnitFiles", bus_.EnableUnitFiles(File()));
-  if (done && type == kStartOnDemand) done = Request("LinkUnitFiles", bus_.LinkUnitFiles(File()));
+  if (first && !done) RestoreStartType(current);
   return done && Request("Reload for", bus_.Reload());
+}
+
+void SystemdServiceControl::RestoreStartType(int startType) {
+  const std::string why = lastError_;
+  if (startType == kStartDisabled) bus_.MaskUnitFiles(Name());
+  else if (startType == kStartAutomatic) bus_.EnableUnitFiles(File());
+  else bus_.LinkUnitFiles(File());
+  bus_.Reload();
+  lastError_ = why;
 }
 
 bool SystemdServiceControl::UninstallService() {

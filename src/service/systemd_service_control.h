@@ -80,6 +80,9 @@ class SystemdServiceControl : public ServiceControl {
   int SpoolerState();
   // The shipped unit file exists and may become a root service; false with lastError_ set.
   bool LinkableUnitFile();
+  // Puts the unit's links back as they were for this start type (after a change that was
+  // refused half way); keeps the error of the refusal.
+  void RestoreStartType(int startType);
   // A control request ("PAUSE", "CONTINUE") that the spooler must answer "OK".
   bool SendToSpooler(const std::string& request);
   // Runs a unit-file request and keeps its error; true when it succeeded.

@@ -300,8 +300,9 @@ TEST_F(AutostartWindowOnSystemdTest, OkAppliesTheChosenStartType) {
       {"unchanged", "linked", 2, 1, "", {}, kStartOnDemand, true},
       // Installed by this OK: the list (showing "Disabled") held no choice.
       {"new service", "", 2, -1, "", {Enable(), "Reload"}, kStartAutomatic, true},
-      {"mask refused", "enabled", 2, 2, "MaskUnitFiles", {disable, OnUnit("MaskUnitFiles")}, kNoSuchService,
-       false},
+      // Refused half way: the service is enabled again, not left uninstalled.
+      {"mask refused", "enabled", 2, 2, "MaskUnitFiles", {disable, OnUnit("MaskUnitFiles"), Enable(), "Reload"},
+       kStartAutomatic, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

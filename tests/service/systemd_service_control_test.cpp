@@ -186,11 +186,20 @@ TEST_F(SystemdControlTest, ChangeStartTypeRefused) {
   EXPECT_EQ(Requests(), CallList{});
   // Disabling links nothing: the unit file's safety plays no part.
   EXPECT_TRUE(control().ChangeServiceStartType(kStartDisabled)) << control().LastError();
-  // A refused mask leaves the unit disabled and sends no reload.
+  // A mask refused after the disable: the unit is enabled again, not left uninstalled, and the
+  // refusal is what is told.
   Given("enabled");
   Mock("RefuseMethods", {QStringList{"MaskUnitFiles"}});
   EXPECT_FALSE(control().ChangeServiceStartType(kStartDisabled));
-  EXPECT_EQ(Requests(), (CallList{std::string("DisableUnitFiles ") + kUnit, std::string("MaskUnitFiles ") + kUnit}));
+  EXPECT_NE(control().LastError().find("MaskUnitFiles"), std::string::npos) << control().LastError();
+  EXPECT_EQ(Requests(), (CallList{std::string("DisableUnitFiles ") + kUnit, std::string("MaskUnitFiles ") + kUnit,
+                                  "EnableUnitFiles " + unitFile_, "Reload"}));
+  EXPECT_EQ(control().QueryServiceStartType(), kStartAutomatic);
+  // The same for a link refused after the unmask: masked again.
+  Given("masked");
+  Mock("RefuseMethods", {QStringList{"LinkUnitFiles"}});
+  EXPECT_FALSE(control().ChangeServiceStartType(kStartOnDemand));
+  EXPECT_EQ(control().QueryServiceStartType(), kStartDisabled);
 }
 
 TEST_F(SystemdControlTest, Uninstall) {
