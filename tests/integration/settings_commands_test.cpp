@@ -1,5 +1,6 @@
 // The settings commands of the real binary (--check-config, --set-password, --show-config),
 // and the check the spooler runs at its start and at every reload.
+#include <grp.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -71,7 +72,9 @@ TEST_F(SettingsCommandsTest, SetPasswordStoresWhatTheLoaderDeciphers) {
 
   struct stat st {};
   ASSERT_EQ(::stat(SettingsFile().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new settings file is the owner's alone";
+  // Root's new file goes to the service's group where the system has one.
+  const bool shared = ::geteuid() == 0 && ::getgrnam("postvane") != nullptr;
+  EXPECT_EQ(st.st_mode & 0777, shared ? 0640u : 0600u) << "a new settings file is the owner's alone";
   EXPECT_EQ(Load().RelayPassword, secret);
   EXPECT_EQ(test::ReadWholeFile(SettingsFile()).find(secret), std::string::npos);
 
