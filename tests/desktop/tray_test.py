@@ -114,7 +114,20 @@ class SlowRelay:
         self.listener.close()
 
 
+def clear_artifacts(directory, mine):
+    """Removes the entries of directory whose names are mine(name): face_test.py shares it."""
+    for name in os.listdir(directory) if os.path.isdir(directory) else ():
+        if mine(name):
+            path = os.path.join(directory, name)
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+
+
 class TrayTest:
+    # Xvfb's options; face_test.py adds -ac, since its tray runs as another user.
+    XVFB_OPTIONS = ["-nolisten", "tcp", "-noreset"]
+    # What status() asks, for the log.
+    STATUS_NAME = "--status"
+
     def __init__(self, args):
         self.args, self.work, self.art = args, args.work, args.artifacts
         self.scratch = os.path.join(self.art, ".scratch")
@@ -149,7 +162,7 @@ class TrayTest:
 
     def prepare(self):
         shutil.rmtree(self.work, ignore_errors=True)
-        shutil.rmtree(self.art, ignore_errors=True)
+        clear_artifacts(self.art, lambda name: not name.startswith(("face-", ".face-")))
         os.makedirs(self.scratch)
         for sub in ("spool", "logs", "home", "user", "xdg", "run"):
             os.makedirs(os.path.join(self.work, sub), 0o700)
@@ -164,7 +177,7 @@ class TrayTest:
     def start_xvfb(self):
         read_end, write_end = os.pipe()
         self.start("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-                            "-nolisten", "tcp", "-noreset"], self.env(), pass_fds=(write_end,))
+                            *self.XVFB_OPTIONS], self.env(), pass_fds=(write_end,))
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()  # EOF when Xvfb fails
@@ -306,7 +319,7 @@ class TrayTest:
                         lambda: (t := self.status()) and re.match(pattern, t) and t)
         except Failure as error:
             raise Failure("%s; it said %r%s" % (error, self.status(), self.spooler_note()))
-        log("ok - %s: --status says %r" % (name, text))
+        log("ok - %s: %s says %r" % (name, self.STATUS_NAME, text))
         x, y = self.icon_centre()
         self.xdotool("mousemove", 5, 300, "sleep", "0.1", "mousemove", x, y)
 
@@ -321,19 +334,25 @@ class TrayTest:
         poll("the tooltip to go", lambda: tooltip() is None)
         log("ok - %s: a tooltip window (%dx%d) appears on hover" % (name, tw, th))
 
-    def menu_entries(self, menu):
-        """The open menu's entries from the top: (centre y on screen, enabled).
-
-        Entries are blocks of rows with text between the separators; enabled text is near
-        black, disabled grey. Found on the screen, the clicks do not depend on font metrics."""
-        _, mx, my, mw, mh = menu
-        crop = self.crop(self.capture(os.path.join(self.scratch, "screen.png")), menu[1:],
-                         os.path.join(self.scratch, "menu.png"))
+    def grey_rows(self, box):
+        """The screen's rows in box (x, y, width, height) as grey values, a bytes object each."""
+        crop = self.crop(self.capture(os.path.join(self.scratch, "screen.png")), box,
+                         os.path.join(self.scratch, "area.png"))
         pgm = subprocess.run(["/usr/bin/convert", crop, "-colorspace", "Gray", "-depth", "8",
                               "pgm:-"], capture_output=True, check=True).stdout
         header = re.match(rb"P5\s+(\d+)\s+(\d+)\s+\d+\s", pgm)
         width = int(header.group(1))
-        rows = [pgm[header.end() + r * width:header.end() + (r + 1) * width] for r in range(mh)]
+        return [pgm[header.end() + r * width:header.end() + (r + 1) * width]
+                for r in range(box[3])]
+
+    def menu_entries(self, menu):
+        """The open menu's entries from the top, (centre y on screen, enabled), and its
+        background's grey.
+
+        Entries are blocks of rows with text between the separators; enabled text is near
+        black, disabled grey. Found on the screen, the clicks do not depend on font metrics."""
+        _, mx, my, mw, mh = menu
+        rows = self.grey_rows(menu[1:])
         background = max(set(rows[mh // 2]), key=rows[mh // 2].count)
         entries = []
         for r in range(2, mh - 2):
@@ -344,7 +363,13 @@ class TrayTest:
                     entries[-1][1:] = r, min(entries[-1][2], min(ink))
                 else:
                     entries.append([r, r, min(ink)])
-        return [(my + (top + bottom) // 2, darkest < 100) for top, bottom, darkest in entries]
+        return [(my + (top + bottom) // 2, darkest < 100)
+                for top, bottom, darkest in entries], background
+
+    def highlighted(self, menu, y, background):
+        """Whether the menu's row at screen height y is filled with the highlight."""
+        row = self.grey_rows((menu[1], y, menu[3], 1))[0][4:-4]
+        return sum(abs(v - background) > 40 for v in row) > 0.5 * len(row)
 
     def menu_click(self, entry, enabled_pattern, name=None):
         def postvane_windows():
@@ -356,15 +381,20 @@ class TrayTest:
         menu = poll("the menu", lambda: next(
             (w for w in postvane_windows() if w[0] not in before and w[4] > 100), None))
         self.xdotool("mousemove", 5, 300)  # no entry highlighted while they are read
-        entries = poll("the menu's %d entries" % len(MENU), lambda: (
-            e := self.menu_entries(menu)) and len(e) == len(MENU) and e, 3)
+        entries, background = poll("the menu's %d entries" % len(MENU), lambda: (
+            e := self.menu_entries(menu)) and len(e[0]) == len(MENU) and e, 3)
         if name:
             self.keep(name, (menu[1], 0, menu[3], menu[2] + menu[4]))
         enabled = [e[1] for e in entries]
         if enabled != enabled_pattern:
             raise Failure("menu entries enabled %s, expected %s" % (
                 dict(zip(MENU, enabled)), dict(zip(MENU, enabled_pattern))))
-        self.xdotool("mousemove", menu[1] + 40, entries[MENU.index(entry)][0], "click", 1)
+        # Qt triggers an entry on the release only when it is the menu's current one, the one
+        # it shows highlighted: the click waits for that.
+        y = entries[MENU.index(entry)][0]
+        self.xdotool("mousemove", menu[1] + 40, y)
+        poll("%s to be highlighted" % entry, lambda: self.highlighted(menu, y, background), 3)
+        self.xdotool("click", 1)
         poll("the menu to close", lambda: all(w[0] != menu[0] for w in postvane_windows()), 3)
         log("ok - menu: entries as expected, clicked %s" % entry)
 
