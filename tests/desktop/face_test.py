@@ -3,8 +3,9 @@
 
 Root runs `postvane service=1` on a runtime directory of the test's own (open to every user, as
 systemd makes /run/postvane) and, on a private system bus, systemd's mock
-(tests/service/systemd_template.py) with the unit PostvaneSpooler.service active: the face's
-Pause and Continue wait for the unit's ActiveState as well as for the service's STATE. A
+(tests/service/systemd_template.py) with the unit PostvaneSpooler.service active, as the face's
+service control sees it where systemd runs the service (Pause and Continue themselves go over the
+service's control channel and wait for its STATE). A
 throwaway member of the group postvane (made for the test and removed after it, with the group
 when the system had none) runs the built `postvane` at the same Xvfb (-ac: another user's
 client) and trayer, with a session bus of its own and python3-dbusmock's notification daemon;
@@ -311,13 +312,11 @@ class FaceTest(tray.TrayTest):
 
     def case_pause_continue(self):
         self.menu_click("Pause", MENU_WAITING, "face-02-menu")
-        # The face waits for systemd's ActiveState and the service's STATE; had either failed,
-        # an error box would be open by the time the picture changes.
+        # The face sends PAUSE and waits for the service's STATE to say paused; had either
+        # failed, an error box would be open by the time the picture changes.
         self.expect_picture("paused", "face-02-paused")
         self.expect_no_message_box("Pause", "face-02-error")
-        if "GetUnit" not in self.systemd_calls():
-            raise Failure("the face's Pause did not ask systemd for the unit")
-        log("ok - pause: the face asked systemd for the unit and showed no error")
+        log("ok - pause: the face showed no error")
         self.expect_state("paused", r"state=paused\t", "face-02-paused")
         self.menu_click("Continue", MENU_PAUSED, "face-03-menu-paused")
         self.expect_picture("waiting", "face-03-continued")
