@@ -3,12 +3,14 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QVariant>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -59,7 +61,10 @@ bool WaitFor(int fd, short events, int timeoutMs) {
 ControlServer::ControlServer(std::string runtimeDirectory, Handler handler)
     : runtimeDirectory_(std::move(runtimeDirectory)), handler_(std::move(handler)) {}
 
-ControlServer::~ControlServer() = default;
+ControlServer::~ControlServer() {
+  wake_.reset();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
 
 std::string ControlServer::path() const {
   return AddTrailingSeparator(runtimeDirectory_) + kControlSocketName;
@@ -78,6 +83,11 @@ bool ControlServer::Listen(std::string& error) {
     return false;
   }
   if (root) ::chmod(path().c_str(), 0666);
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd_ >= 0) {
+    wake_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(wake_.get(), &QSocketNotifier::activated, [this] { sendPending(); });
+  }
   QLocalServer* server = server_.get();
   QObject::connect(server, &QLocalServer::newConnection, server, [server, this] {
     while (QLocalSocket* socket = server->nextPendingConnection()) serve(socket);
@@ -114,9 +124,25 @@ void ControlServer::answer(QLocalSocket* socket) {
 }
 
 void ControlServer::Broadcast(const std::string& line) {
-  QLocalServer* server = server_.get();
-  if (!server) return;
-  QMetaObject::invokeMethod(server, [this, line] { sendToWatchers(line); }, Qt::QueuedConnection);
+  if (wakeFd_ < 0) return;
+  {
+    std::lock_guard lock(pendingMutex_);
+    if (pending_.size() >= kMaxPendingEvents) return;
+    pending_.push_back(line);
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void ControlServer::sendPending() {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
+  std::deque<std::string> lines;
+  {
+    std::lock_guard lock(pendingMutex_);
+    lines.swap(pending_);
+  }
+  for (const std::string& line : lines) sendToWatchers(line);
 }
 
 void ControlServer::sendToWatchers(const std::string& line) {

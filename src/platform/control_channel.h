@@ -7,14 +7,17 @@
 // "WATCH" answered "OK" keeps the connection open: the spooler then sends one line for each
 // event (platform/watch_event.h) until either side closes it.
 #include <QPointer>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 
 namespace pv {
 
@@ -37,23 +40,30 @@ class ControlServer {
   bool Listen(std::string& error);
   std::string path() const;
 
-  // Sends one event line (without line end) to every watcher. Any thread may call; the
-  // sending happens on the server's thread. A watcher that has more than kMaxWatchBacklog
-  // bytes unread is dropped.
+  // Sends one event line (without line end) to every watcher. Any thread may call: the line
+  // waits in a queue until the server's thread, woken through an eventfd, sends it. A watcher
+  // that has more than kMaxWatchBacklog bytes unread is dropped; beyond kMaxPendingEvents
+  // unsent lines new ones are dropped.
   void Broadcast(const std::string& line);
 
   static constexpr int kMaxWatchers = 64;
   static constexpr qint64 kMaxWatchBacklog = 1024 * 1024;
+  static constexpr std::size_t kMaxPendingEvents = 10000;
 
  private:
   void serve(QLocalSocket* socket);
   void answer(QLocalSocket* socket);
+  void sendPending();
   void sendToWatchers(const std::string& line);
 
   std::string runtimeDirectory_;
   Handler handler_;
   std::unique_ptr<QLocalServer> server_;
   std::vector<QPointer<QLocalSocket>> watchers_;
+  std::mutex pendingMutex_;
+  std::deque<std::string> pending_;
+  int wakeFd_ = -1;
+  std::unique_ptr<QSocketNotifier> wake_;
 };
 
 // A connection that watches a spooler: sends WATCH and hands each event line to onEvent;
