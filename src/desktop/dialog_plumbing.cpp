@@ -1,5 +1,6 @@
 #include "desktop/dialog_plumbing.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 
 #include <QCoreApplication>
@@ -93,6 +94,9 @@ QPoint CentredOverOwner(const QRect& owner, const QSize& window, const QRect& de
   return {CentredWithin(owner.x(), owner.width(), window.width(), desktop.x(), desktop.width()),
           CentredWithin(owner.y(), owner.height(), window.height(), desktop.y(), desktop.height())};
 }
+
+WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
 
 QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> widgets) {
   auto* row = new QHBoxLayout;

@@ -27,6 +27,15 @@ QPoint CentredOverOwner(const QRect& owner, const QSize& window, const QRect& de
 // Moves the window to the middle of the primary screen, its size unchanged.
 void CenterOnScreen(QWidget* window);
 
+// The wait cursor over the whole application for as long as the object lives.
+class WaitCursor {
+ public:
+  WaitCursor();
+  ~WaitCursor();
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // A row of buttons at the right edge, in this order (the row of OK, Cancel, Help).
 QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> widgets);
 // Moves the window to the middle of its owner, kept inside the whole desktop (every screen).

@@ -5,6 +5,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "desktop/dialog_plumbing.h"
 #include "desktop/message_box.h"
 #include "desktop/tray_icon.h"
 #include "desktop/tray_menu.h"
@@ -29,15 +30,6 @@ SpoolerState StateNamed(const std::string& name) {
 LifeStep StepOf(SpoolerState state) {
   return state == SpoolerState::Paused ? LifeStep::Pause : LifeStep::Continue;
 }
-
-// The hourglass while the service manager works.
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 QString WithReason(const QString& text, const std::string& reason) {
   return reason.empty() ? text : text + "\n\n" + QString::fromStdString(reason);
@@ -159,14 +151,14 @@ void ServiceFace::onEvent(const std::string& line) {
 }
 
 void ServiceFace::PauseCommand() {
-  BusyCursor busy;
+  WaitCursor busy;
   if (!service_.PauseServiceAndWait())
     ShowCritical(nullptr, WithReason(tr("Error while pausing service."), service_.LastError()));
   Refresh();
 }
 
 void ServiceFace::ContinueCommand() {
-  BusyCursor busy;
+  WaitCursor busy;
   if (!service_.ContinueServiceAndWait())
     ShowCritical(nullptr, WithReason(tr("Error while continue service."), service_.LastError()));
   Refresh();
@@ -182,7 +174,7 @@ void ServiceFace::StopCommand() {
   }
   bool stopped = false;
   {
-    BusyCursor busy;
+    WaitCursor busy;
     stopped = service_.StopServiceAndWait();
   }
   if (!stopped) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QObject>
 
+#include "desktop/dialog_plumbing.h"
 #include "desktop/message_box.h"
 
 namespace pv {
@@ -52,9 +53,11 @@ void OfferServiceAction(QWidget* owner, ServiceControl& service, bool saved) {
   if (startType != kStartAutomatic && startType != kStartOnDemand) return;
   const std::optional<ServiceOffer> offer = ServiceOfferFor(service.QueryServiceState(), saved);
   if (!offer || !AskYesNo(owner, QObject::tr("Postvane") + offer->question)) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool done = Carry(service, offer->action);
-  QApplication::restoreOverrideCursor();
+  bool done = false;
+  {
+    WaitCursor busy;
+    done = Carry(service, offer->action);
+  }
   if (done)
     ShowInformation(owner, offer->success);
   else

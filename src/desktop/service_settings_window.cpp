@@ -121,20 +121,17 @@ bool ShowServiceSettingsDialog(ServiceUtility& serUti, QWidget* owner) {
 // close the window disabled. At its end the state display shows the buttons that fit.
 class ServiceSettingsWindow::BusyScope {
  public:
-  explicit BusyScope(ServiceSettingsWindow& window) : window_(window) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    window_.setBusy(true);
-  }
+  explicit BusyScope(ServiceSettingsWindow& window) : window_(window) { window_.setBusy(true); }
   ~BusyScope() {
     window_.setBusy(false);
     window_.ShowServiceState();
-    QApplication::restoreOverrideCursor();
   }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
   ServiceSettingsWindow& window_;
+  WaitCursor cursor_;
 };
 
 ServiceSettingsWindow::ServiceSettingsWindow(ServiceUtility& serUti, QWidget* owner)

@@ -33,15 +33,6 @@ constexpr int kLongField = 256;
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
 
-// The wait cursor for as long as the object lives.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 QPointer<SettingsWindow>& TheWindow() {
   static QPointer<SettingsWindow> window;
   return window;
