@@ -118,6 +118,18 @@ class ServiceTest : public ::testing::Test {
     ASSERT_TRUE(spooler_->Start(Env()));
   }
 
+  // The spooler has made its run at start and waits for the next one (UpDelay away); what
+  // --status said then.
+  test::CommandResult WaitUntilIdle() {
+    test::CommandResult status;
+    EXPECT_TRUE(WaitUntil([&] {
+      return spooler_->notifications().CountContaining("STATUS=Spooling eMail") > 0 &&
+             (status = test::RunPostvane({"--status"}, Env(), dir_)).output.find("Next Run at") !=
+                 std::string::npos;
+    })) << status.output;
+    return status;
+  }
+
   // SIGTERM: the spooler says it stops and ends with 0.
   void StopSpooler() {
     // Read what it said so far: a full inbox would keep the notifications of its stop out.

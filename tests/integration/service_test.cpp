@@ -137,12 +137,7 @@ TEST_F(ServiceTest, ControlChannelTellsTheStatusAndStartsARunAtOnce) {
   StartSpooler({{"UpDelay", "3600"}});
   ASSERT_TRUE(spooler_->notifications().WaitFor("READY=1"));
   // The run at start has passed: the next one is an hour away.
-  test::CommandResult status;
-  ASSERT_TRUE(WaitUntil([&] {
-    return spooler_->notifications().CountContaining("STATUS=Spooling eMail") > 0 &&
-           (status = test::RunPostvane({"--status"}, Env(), dir_)).output.find("Next Run at") !=
-               std::string::npos;
-  })) << status.output;
+  const test::CommandResult status = WaitUntilIdle();
   EXPECT_EQ(status.exitCode, 0);
   EXPECT_NE(status.output.find(dir_ + "/run/control: Next Run at "), std::string::npos)
       << status.output;

@@ -23,16 +23,6 @@ class ServiceTestMailTest : public ToolObjectTest {
     return text;
   }
 
-  // The spooler has made its run at start and waits for the next one, an hour away.
-  void WaitUntilIdle() {
-    test::CommandResult status;
-    ASSERT_TRUE(WaitUntil([&] {
-      return spooler_->notifications().CountContaining("STATUS=Spooling eMail") > 0 &&
-             (status = test::RunPostvane({"--status"}, Env(), dir_)).output.find("Next Run at") !=
-                 std::string::npos;
-    })) << status.output;
-  }
-
   // The test mail's text as the window writes it, with the facts of this spooler.
   std::string TestMail(const std::string& settingsFile) const {
     TestMailFacts facts;
