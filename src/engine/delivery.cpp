@@ -78,9 +78,9 @@ bool LoadAndDeliver(const std::string& recipients, const std::function<void(Mail
       LastExitCode = kExitDelivered;
       c.reporter.ReportResult(kResultSuccess, c.from, served, c.subject, kExitDelivered,
                               "eMail to '" + served + "' successfully sent.", "");
-    } else {
+    } else if (!t.Untried()) {
       ReportFailure(recipients, c);
-    }
+    }  // else no server was asked: nothing happened that a log should show
   } catch (const std::exception& error) {
     // The attempt counts as failed and is repeated later, whatever Send said.
     LastExitCode = kExitDeliveryError;

@@ -22,7 +22,8 @@ struct DeliveryContext {
 // Delivers mailText to the comma list of recipients. protocol receives the transport's
 // protocol, served the comma list of the addresses served (on success and failure alike),
 // refused (when given) the transport's entries of the recipients refused for good.
-// True when the mail was delivered to every recipient.
+// True when the mail was delivered to every recipient. Every attempt is reported, except one
+// that asked no server (MailTransport::Untried): the mail only waits.
 bool DeliverMail(const std::string& recipients, const std::string& mailText,
                  std::string& protocol, std::string& served, const DeliveryContext& context,
                  std::string* refused = nullptr);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "engine/give_up.h"
@@ -98,30 +100,63 @@ bool SpoolEngine::RunSpoolCycle() {
   return true;
 }
 
+std::size_t LaneCount(const SpoolerSettings& settings, std::size_t files) {
+  std::int32_t lanes = settings.MaxConnections;
+  if (!settings.RelayHostName.empty()) lanes = std::min(lanes, settings.MaxConnectionsPerHost);
+  return std::max<std::size_t>(1, std::min<std::size_t>(std::max(lanes, 1), files));
+}
+
 std::int32_t SpoolEngine::ScanSpoolDirectory(const std::string& pattern) {
   const std::string directory = DirectoryPart(pattern);
   // The names are taken in one pass before the first file is touched, so a file rewritten or
   // spooled under its old name during this run waits for the next one.
   const std::vector<std::string> names = ListSpoolNames(directory, FileNamePart(pattern));
-  std::int32_t count = 0;
-  for (const std::string& name : names) {
-    if (env_.state.Paused) break;
-    const std::string path = AddTrailingSeparator(directory) + name;
-    try {
-      if (ProcessSpoolFile(path)) ++count;
-    } catch (const std::exception& error) {
-      // The file stays as far as it got; the run goes on with the next.
-      LastExitCode = kExitDeliveryError;
-      env_.reporter.ReportResult(kResultError, "", "", "", kExitDeliveryError,
-                                 "Error: '" + std::string(error.what()) + "'. Cmd: " +
-                                     env_.commandLine,
-                                 "");
-    }
-  }
+  const SpoolerSettings settings = Settings();
+  env_.transport.SetConnectionLimits(
+      {static_cast<std::size_t>(std::max(settings.MaxConnections, 1)),
+       static_cast<std::size_t>(std::max(settings.MaxConnectionsPerHost, 1))});
+  // Each lane takes the next name in the directory's order until none is left or the spooler
+  // pauses; a name is taken by one lane only.
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::int32_t> count{0};
+  RunLanes(LaneCount(settings, names.size()), [&](MailTransport& transport) {
+    for (std::size_t i = 0; !env_.state.Paused && (i = next++) < names.size();)
+      if (ProcessGuarded(AddTrailingSeparator(directory) + names[i], transport)) ++count;
+  });
   return count;
 }
 
-bool SpoolEngine::ProcessSpoolFile(const std::string& path) {
+// The calling thread is the first lane, with the engine's own transport; the others run on
+// threads of their own with transports that share its sessions. A lane that cannot be
+// started leaves the work to the others.
+void SpoolEngine::RunLanes(std::size_t lanes, const std::function<void(MailTransport&)>& work) {
+  std::vector<std::unique_ptr<MailTransport>> transports;
+  std::vector<std::thread> threads;
+  for (std::size_t lane = 1; lane < lanes; ++lane) {
+    transports.push_back(env_.transport.NewLane());
+    try {
+      threads.emplace_back(work, std::ref(*transports.back()));
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work(env_.transport);
+  for (std::thread& thread : threads) thread.join();
+}
+
+bool SpoolEngine::ProcessGuarded(const std::string& path, MailTransport& transport) {
+  try {
+    return ProcessSpoolFile(path, transport);
+  } catch (const std::exception& error) {
+    // The file stays as far as it got; the run goes on with the next.
+    reporter_.ReportResult(kResultError, "", "", "", kExitDeliveryError,
+                           "Error: '" + std::string(error.what()) + "'. Cmd: " + env_.commandLine,
+                           "");
+    return false;
+  }
+}
+
+bool SpoolEngine::ProcessSpoolFile(const std::string& path, MailTransport& transport) {
   SpoolFile file;
   file.Path = path;
   file.WorkingPath = ChangeExtension(path, kWorkingExtension);
@@ -132,21 +167,22 @@ bool SpoolEngine::ProcessSpoolFile(const std::string& path) {
     if (::access(file.Path.c_str(), R_OK) != 0 && errno == EACCES) SetAsideUnreadable(file.Path);
     return false;  // the writer holds it, its working name is taken, or it has gone
   }
-  return ProcessClaimedFile(file, *claim);
+  return ProcessClaimedFile(file, *claim, transport);
 }
 
 void SpoolEngine::SetAsideUnreadable(const std::string& path) {
   const std::string reason = std::strerror(EACCES);
   const std::string aside = RenameToFreeName(path, path + ".error");
   LastExitCode = kExitCannotRead;
-  env_.reporter.ReportResult(
+  reporter_.ReportResult(
       kResultError, "", "", "", kExitCannotRead,
       "The spool file '" + path + "' cannot be read by the spooler (" + reason + ")" +
           (aside.empty() ? "." : "; set aside as '" + aside + "'.") + " Cmd: " + env_.commandLine,
       "");
 }
 
-bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) {
+bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim,
+                                     MailTransport& transport) {
   std::string text;
   std::string encoding;
   IoError error;
@@ -159,8 +195,8 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) 
   ParseSpoolText(std::move(text), now, file);
   const SpoolerSettings settings = Settings();
   std::string message;
-  if (!ValidateSpoolFile(file.Path, file, env_.reporter, message)) {
-    HandleInvalidFile(file, message, GiveUpContext{env_.reporter, settings, now, encoding});
+  if (!ValidateSpoolFile(file.Path, file, reporter_, message)) {
+    HandleInvalidFile(file, message, GiveUpContext{reporter_, settings, now, encoding});
     return false;
   }
   // A failed return mail set aside by hand among the spool files is never due.
@@ -171,18 +207,20 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim) 
   // Dated when read; a rescheduled file keeps both, so every attempt shows the same.
   AddMissingDateAndMessageId(file, FormatMailDate(now, LocalUtcOffsetMinutes(now)),
                              NewMessageId(file.From, settings.SenderHostName));
-  return DeliverDueFile(file, settings, encoding);
+  return DeliverDueFile(file, claim, settings, encoding, transport);
 }
 
-bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
-                                 const std::string& encoding) {
+bool SpoolEngine::DeliverDueFile(SpoolFile& file, const WorkingFile& claim,
+                                 const SpoolerSettings& settings, const std::string& encoding,
+                                 MailTransport& transport) {
   RecipientLedger ledger = RecipientLedger::FromHeaders(file.SuccessAddresses,
                                                         file.RefusedAddresses);
   file.To = JoinDue(ledger.Due(RecipientListsOf(file)));
   if (file.To.empty() && (ledger.AnyServed() || ledger.AnyRefused()))
     return FinishWithoutAttempt(file, ledger, settings, encoding);
-  const DeliveryContext context{env_.transport, settings,         env_.reporter,    file.From,
-                                file.Subject,    env_.commandLine, file.IsReturnMail};
+  const DeliveryContext context{transport,    settings,         reporter_,
+                                file.From,    file.Subject,     env_.commandLine,
+                                file.IsReturnMail};
   std::string protocol, served, refused;
   // The transport reads the send headers and the body where they are: no copy of the mail.
   const bool delivered =
@@ -192,6 +230,11 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   if (delivered && !ledger.AnyRefused()) {
     DeleteFileIfExists(file.WorkingPath);
     return true;
+  }
+  // No server was asked: the file waits for the next run as it was, the attempt not counted.
+  if (!delivered && transport.Untried()) {
+    claim.GiveBack();
+    return false;
   }
   // Served now, but refused for good before: the sender learns of those by a return mail.
   ledger.AddServed(served);
@@ -203,7 +246,7 @@ bool SpoolEngine::DeliverDueFile(SpoolFile& file, const SpoolerSettings& setting
   if (ledger.AnyRefused())
     protocol += "\r\n" + std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
   HandleDeliveryFailure(file, protocol, nothingLeft,
-                        GiveUpContext{env_.reporter, settings, env_.now(), encoding});
+                        GiveUpContext{reporter_, settings, env_.now(), encoding});
   return delivered;
 }
 
@@ -215,7 +258,7 @@ bool SpoolEngine::FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& l
   if (!ledger.AnyRefused()) {
     const std::string served = ledger.ServedHeaderValue();
     LastExitCode = kExitDelivered;
-    env_.reporter.ReportResult(kResultSuccess, file.From, served, file.Subject, kExitDelivered,
+    reporter_.ReportResult(kResultSuccess, file.From, served, file.Subject, kExitDelivered,
                                "eMail to '" + served + "' successfully sent.", "");
     DeleteFileIfExists(file.WorkingPath);
     return true;
@@ -224,10 +267,10 @@ bool SpoolEngine::FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& l
   file.RefusedAddresses = ledger.RefusedHeaderValue();
   const std::string protocol = std::string(kRefusedProtocolTitle) + ledger.RefusedProtocol();
   LastExitCode = kExitTransportFailed;
-  env_.reporter.ReportResult(kResultError, file.From, file.To, file.Subject, kExitTransportFailed,
+  reporter_.ReportResult(kResultError, file.From, file.To, file.Subject, kExitTransportFailed,
                              "No recipient is left to try.", protocol);
   HandleDeliveryFailure(file, protocol, true,
-                        GiveUpContext{env_.reporter, settings, env_.now(), encoding});
+                        GiveUpContext{reporter_, settings, env_.now(), encoding});
   return false;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The spool run: walks the spool directory, claims each due file by renaming it to its working
 // name, delivers it, and reschedules, returns or sets aside what failed. The spool directory
-// is the only queue.
+// is the only queue. Several files may be in hand at once, each on a lane of its own with its
+// own transport (Spooler/MaxConnections); every file is still handled whole by one lane.
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "reporting_api/notifier.h"
 #include "engine/recipient_ledger.h"
 #include "reporting_api/result_reporter.h"
+#include "reporting_api/serial_reporter.h"
 #include "engine/spool_file.h"
 #include "engine/working_file.h"
 #include "settings/spooler_settings.h"
@@ -34,7 +36,7 @@ class SpoolRunState {
   // Moves the next run back to `latest` when it lies beyond; gives the next run as it then is.
   LocalDateTime LimitNextRun(LocalDateTime latest);
   std::atomic<bool> SpoolCycleBusy{false};
-  // The pause flag: a run ends after the file in hand once it is set.
+  // The pause flag: a run ends after the files in hand once it is set.
   std::atomic<bool> Paused{false};
 
  private:
@@ -47,7 +49,7 @@ struct SpoolEnvironment {
   MailTransport& transport;
   ResultReporter& reporter;
   Notifier& notifier;
-  // A snapshot of the settings as they stand; taken for every file.
+  // A snapshot of the settings as they stand; taken for every file, from any lane.
   std::function<SpoolerSettings()> settings;
   // Asks the tray status to refresh (the run has started); may be empty.
   std::function<void()> refreshTray;
@@ -70,12 +72,15 @@ class SpoolEngine {
 
   // One complete spool run. Always true.
   bool RunSpoolCycle();
-  // Processes every file that matches the pattern; the number delivered.
+  // Processes every file that matches the pattern, started in the order of the directory, on
+  // as many lanes as LaneCount gives; the number delivered.
   std::int32_t ScanSpoolDirectory(const std::string& pattern);
   // Handles one spool file completely; true when its mail was delivered in this call. A mail
   // that failed and was rescheduled gives false: the summary balloon counts mails that went
-  // out, and a rescheduled one has not.
-  bool ProcessSpoolFile(const std::string& path);
+  // out, and a rescheduled one has not. A mail whose every host is resting in this run waits
+  // untried under its spool name.
+  bool ProcessSpoolFile(const std::string& path) { return ProcessSpoolFile(path, env_.transport); }
+  bool ProcessSpoolFile(const std::string& path, MailTransport& transport);
   void SetAsideUnreadable(const std::string& path);
 
   // At start: gives every working file that no process holds locked, and whose spool name is
@@ -84,13 +89,20 @@ class SpoolEngine {
 
  private:
   SpoolerSettings Settings() const;
-  bool ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim);
-  bool DeliverDueFile(SpoolFile& file, const SpoolerSettings& settings,
-                      const std::string& encoding);
+  bool ProcessGuarded(const std::string& path, MailTransport& transport);
+  void RunLanes(std::size_t lanes, const std::function<void(MailTransport&)>& work);
+  bool ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim, MailTransport& transport);
+  bool DeliverDueFile(SpoolFile& file, const WorkingFile& claim, const SpoolerSettings& settings,
+                      const std::string& encoding, MailTransport& transport);
   bool FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& ledger,
                             const SpoolerSettings& settings, const std::string& encoding);
 
   SpoolEnvironment env_;
+  SerialReporter reporter_{env_.reporter};
 };
+
+// How many files a run has in hand at once: MaxConnections, through a relay no more than
+// MaxConnectionsPerHost (all go to one host), never more than there are files; at least 1.
+std::size_t LaneCount(const SpoolerSettings& settings, std::size_t files);
 
 }  // namespace pv

@@ -1,5 +1,7 @@
 #include "settings/spooler_settings.h"
 
+#include <algorithm>
+
 #include "settings/ini_store.h"
 #include "settings/setting_cipher.h"
 #include "settings/system_proxy.h"
@@ -74,6 +76,17 @@ void LoadRelayPart(const std::string& file, SpoolerSettings& s) {
   s.LocalRecipientsTo = ReadSettingString(file, kSpoolerSection, "LocalRecipientsTo", "");
 }
 
+std::int32_t ReadConnectionLimit(const std::string& file, const char* key, std::int32_t fallback) {
+  const std::int32_t value = ReadSettingLong(file, kSpoolerSection, key, fallback);
+  return std::clamp(value, std::int32_t{1}, kMostConnections);
+}
+
+void LoadConcurrencyPart(const std::string& file, SpoolerSettings& s) {
+  s.MaxConnections = ReadConnectionLimit(file, "MaxConnections", kDefaultMaxConnections);
+  s.MaxConnectionsPerHost =
+      ReadConnectionLimit(file, "MaxConnectionsPerHost", kDefaultMaxConnectionsPerHost);
+}
+
 const char* ProxyTypeName(ProxyTypeCode code) {
   switch (code) {
     case ProxySocks4: return "SOCKS4";
@@ -122,6 +135,7 @@ bool LoadSettings(const std::string& settingsFile, const SettingsDefaults& defau
   LoadReportingPart(settingsFile, defaults, settings);
   LoadDeliveryPart(settingsFile, defaults, settings);
   LoadRelayPart(settingsFile, settings);
+  LoadConcurrencyPart(settingsFile, settings);
   return ok;
 }
 
@@ -155,6 +169,8 @@ std::string DescribeSettings(const SpoolerSettings& s) {
   AddLine(out, "RelayPassword", s.RelayPassword.empty() ? "" : "********");
   AddLine(out, "RelaySecurity", RelaySecurityName(s.RelaySecurity));
   AddLine(out, "LocalRecipientsTo", s.LocalRecipientsTo);
+  AddLine(out, "MaxConnections", std::to_string(s.MaxConnections));
+  AddLine(out, "MaxConnectionsPerHost", std::to_string(s.MaxConnectionsPerHost));
   return out;
 }
 

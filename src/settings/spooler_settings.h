@@ -20,6 +20,11 @@ inline constexpr std::string_view kDefaultProxyType = "None";
 inline constexpr std::string_view kSystemDnsServers = "<SYSTEM>";
 inline constexpr std::string_view kDefaultRetryInterval = "10,10,10,60,120,240,480,720,1440";
 inline constexpr std::int32_t kDefaultMaxRetryCount = 9;
+// Concurrent SMTP connections of a spool run, in all and to one host; read within 1 to
+// kMostConnections.
+inline constexpr std::int32_t kDefaultMaxConnections = 100;
+inline constexpr std::int32_t kDefaultMaxConnectionsPerHost = 20;
+inline constexpr std::int32_t kMostConnections = 1000;
 
 // The key RelaySecurity, compared after lower-casing: "starttls", "tls", "none"; "auto" and any
 // other text give Auto.
@@ -57,6 +62,10 @@ struct SpoolerSettings {
   // Where the sendmail front end sends mail for a bare local name ("root"): an address or a
   // comma list; "" means name@SenderHostName.
   std::string LocalRecipientsTo;
+  // How many deliveries a spool run makes at once: connections in all (1: one file after the
+  // other) and to one relay or mail exchanger.
+  std::int32_t MaxConnections = kDefaultMaxConnections;
+  std::int32_t MaxConnectionsPerHost = kDefaultMaxConnectionsPerHost;
 };
 
 // Start-up values that serve as defaults of the load.

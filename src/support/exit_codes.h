@@ -24,6 +24,7 @@ enum ResultCondition : std::int32_t {
   kConditionProtocol = 9,            // a server broke the protocol or did not answer in time
   kConditionInvalidAddress = 10,     // a recipient or the sender is not a valid address
   kConditionNoMail = 11,             // nothing to send: no mail loaded, or no recipient
+  kConditionHostResting = 12,        // not tried: the host failed too often in this run
 };
 
 // A delivery attempt.

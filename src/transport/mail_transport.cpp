@@ -16,9 +16,17 @@ struct MailTransport::Recipient {
   std::string address;             // "" when the items hold no valid address
   RecipientOutcome outcome = RecipientOutcome::Pending;
   std::string reply;
+  std::int32_t condition = kConditionNone;
 };
 
 MailTransport::MailTransport() = default;
+
+std::unique_ptr<MailTransport> MailTransport::NewLane() const {
+  auto lane = std::make_unique<MailTransport>();
+  lane->timeouts_ = timeouts_;
+  lane->sessions_ = sessions_;
+  return lane;
+}
 
 MailTransport::~MailTransport() { CloseAllSessions(); }
 
@@ -170,6 +178,7 @@ void MailTransport::Settle(Recipient& r, RecipientOutcome outcome, const std::st
                            std::int32_t condition) {
   r.outcome = outcome;
   r.reply = reply;
+  r.condition = condition;
   if (outcome != RecipientOutcome::Served) resultCondition_ = condition;
 }
 
@@ -180,6 +189,7 @@ bool MailTransport::Send(const std::string& senderHostName) {
   refused_.clear();
   resultMessage_.clear();
   resultCondition_ = kConditionNone;
+  untried_ = false;
   CloseIdleSessions();
   if (!loaded_) {
     resultCondition_ = kConditionNoMail;
@@ -188,7 +198,7 @@ bool MailTransport::Send(const std::string& senderHostName) {
     return false;
   }
   for (const RecipientGroup& group : GroupRecipientItems(recipientList_)) {
-    recipients_.push_back({group.items, group.address, RecipientOutcome::Pending, ""});
+    recipients_.push_back({group.items, group.address, RecipientOutcome::Pending, "", 0});
     if (!group.error.empty())
       Settle(recipients_.back(), RecipientOutcome::Permanent, group.error,
              kConditionInvalidAddress);
@@ -283,17 +293,20 @@ SessionAttempt MailTransport::DeliverToAddress(const Route& route, const std::st
   SessionTarget target{address, port, tlsName, SessionOptionsFor(route, relay_, base)};
   const std::string key = SessionKey({address, port}, target.options, proxy_);
   return RunOnSession(
-      sessions_, key, std::move(target),
+      *sessions_, key, std::move(target),
       [this](const std::string& a, std::uint16_t p, NetError& e) { return Connect(a, p, e); },
       [&](LiveSession& live, bool reused) { return RunRouteMail(live, route, reused); },
       transcript_);
 }
 
-void MailTransport::CloseIdleSessions() { sessions_.CloseIdle(timeouts_.sessionIdle); }
+void MailTransport::CloseIdleSessions() { sessions_->CloseIdle(timeouts_.sessionIdle); }
 
-void MailTransport::CloseAllSessions() { sessions_.CloseAll(); }
+void MailTransport::CloseAllSessions() { sessions_->CloseAll(); }
 
 void MailTransport::FinishResults() {
+  untried_ = std::all_of(recipients_.begin(), recipients_.end(), [](const Recipient& r) {
+    return r.outcome == RecipientOutcome::Temporary && r.condition == kConditionHostResting;
+  });
   std::string summary;
   for (const Recipient& r : recipients_) {
     const std::string name = r.address.empty() ? RecipientText(r.items) : r.address;

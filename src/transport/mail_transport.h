@@ -2,7 +2,8 @@
 // The mail transport: composes mails and spool files, and delivers a loaded mail by SMTP,
 // straight to the recipients' mail exchangers or through a relay host, optionally through a
 // SOCKS proxy. Sessions stay open between the mails of one spool run (RSET between mails) and
-// are closed with QUIT when the run ends or after a few idle seconds.
+// are closed with QUIT when the run ends or after a few idle seconds. Concurrent deliveries
+// each have a transport of their own (NewLane) that shares the kept sessions and the limits.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,9 @@ class MailTransport {
  public:
   MailTransport();
   ~MailTransport();
+  // A transport for one more concurrent delivery: its own mail, protocol and DNS resolver;
+  // this one's timeouts, kept sessions and connection limits.
+  std::unique_ptr<MailTransport> NewLane() const;
   MailTransport(const MailTransport&) = delete;
   MailTransport& operator=(const MailTransport&) = delete;
 
@@ -76,6 +80,8 @@ class MailTransport {
   void SetRelayLogin(const std::string& user, const std::string& password,
                      RelaySecurityMode security);
   void SetTimeouts(const TransportTimeouts& timeouts);
+  // For every transport that shares these sessions.
+  void SetConnectionLimits(SessionLimits limits) { sessions_->SetLimits(limits); }
 
   // ---- Delivery ----
   // True when every recipient was served.
@@ -91,6 +97,9 @@ class MailTransport {
   // valid address is named by its text (RecipientText). A recipient that failed only for now
   // is in neither list.
   std::string GetRefusedRecipients() const { return refused_; }
+  // The last Send reached no server on the mail's behalf: every recipient not served waits
+  // for a host that failed too often in this run. The attempt is better not counted.
+  bool Untried() const { return untried_; }
 
   // QUITs sessions idle longer than the idle timeout, or all of them.
   void CloseIdleSessions();
@@ -146,7 +155,8 @@ class MailTransport {
   std::string refused_;
   std::string resultMessage_;
   std::int32_t resultCondition_ = kConditionNone;
-  SessionCache sessions_;
+  bool untried_ = false;
+  std::shared_ptr<SessionCache> sessions_ = std::make_shared<SessionCache>();
   std::unique_ptr<DnsResolver> resolver_;
 };
 

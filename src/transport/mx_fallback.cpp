@@ -1,5 +1,7 @@
 #include "transport/mx_fallback.h"
 
+#include <optional>
+
 #include "support/ip_literal.h"
 #include "transport/result_condition.h"
 
@@ -62,18 +64,30 @@ SessionAttempt TryHosts(const std::vector<Endpoint>& hosts, bool relay, const Pr
                         DnsResolver& resolver, Transcript& transcript,
                         const AddressAttempt& attempt) {
   SessionAttempt last{false, "no mail exchanger could be reached", kConditionConnection};
+  // A host left alone for this run is the answer only when nothing else was tried: the mail
+  // then waits untried.
+  std::optional<SessionAttempt> resting;
+  bool tried = false;
   for (const Endpoint& host : hosts) {
     std::string dnsError;
     const std::vector<std::string> addresses =
         HostAddresses(host.host, relay, proxy, resolver, transcript, dnsError);
-    if (!dnsError.empty()) last = {false, dnsError, kConditionDnsTemporary};
+    if (!dnsError.empty()) {
+      last = {false, dnsError, kConditionDnsTemporary};
+      tried = true;
+    }
     for (const std::string& address : addresses) {
       SessionAttempt result = attempt(address, host.port, host.host);
       if (result.delivered) return result;
+      if (result.condition == kConditionHostResting) {
+        if (!resting) resting = std::move(result);
+        continue;
+      }
+      tried = true;
       last = std::move(result);
     }
   }
-  return last;
+  return resting && !tried ? *resting : last;
 }
 
 }  // namespace pv

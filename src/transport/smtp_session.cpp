@@ -33,7 +33,7 @@ RecipientOutcome OutcomeOfReply(int code) {
 
 SmtpSession::SmtpSession(SmtpSessionOptions options, Transcript& transcript)
     : options_(std::move(options)),
-      transcript_(transcript),
+      transcript_(&transcript),
       tlsActive_(options_.tls == TlsMode::Implicit) {}
 
 // --- events from the driver ---------------------------------------------------------------
@@ -74,17 +74,17 @@ SmtpSession::Action SmtpSession::OnTlsEstablished(std::string_view description) 
   if (state_ != State::TlsHandshake)
     return Fail(SessionFailure::Protocol, "TLS started without STARTTLS", false);
   tlsActive_ = true;
-  transcript_.Note("TLS started: " + std::string(description));
+  transcript_->Note("TLS started: " + std::string(description));
   return SendEhlo();
 }
 
 SmtpSession::Action SmtpSession::OnTlsFailed(std::string_view error) {
   if (state_ == State::Over) return Closed();
   const std::string text = "TLS handshake failed: " + std::string(error);
-  transcript_.Note(text);
+  transcript_->Note(text);
   if (options_.tls == TlsMode::Opportunistic && state_ == State::TlsHandshake) {
     plainRetryAdvised_ = true;
-    transcript_.Note("a new connection without TLS is advised");
+    transcript_->Note("a new connection without TLS is advised");
   }
   return Fail(SessionFailure::Tls, text, false);
 }
@@ -94,13 +94,13 @@ SmtpSession::Action SmtpSession::OnConnectionLost(std::string_view why) {
     state_ = State::Over;
     return Closed();
   }
-  transcript_.Note("connection lost: " + std::string(why));
+  transcript_->Note("connection lost: " + std::string(why));
   return Fail(SessionFailure::Connection, std::string(why), false);
 }
 
 SmtpSession::Action SmtpSession::OnProtocolError(std::string_view why) {
   if (state_ == State::Over) return Closed();
-  transcript_.Note("protocol error: " + std::string(why));
+  transcript_->Note("protocol error: " + std::string(why));
   return Fail(SessionFailure::Protocol, std::string(why), false);
 }
 
@@ -111,7 +111,7 @@ SmtpSession::Action SmtpSession::OnTimeout() {
   }
   const std::string text =
       "timed out after " + DurationText(replyTimeout()) + " waiting for " + Awaited();
-  transcript_.Note(text);
+  transcript_->Note(text);
   return Fail(SessionFailure::Timeout, text, false);
 }
 
@@ -144,7 +144,7 @@ SmtpSession::Action SmtpSession::OnHello(const SmtpReply& reply) {
     return AfterHello();
   }
   if (state_ == State::Ehlo && reply.Class() == 5) {
-    transcript_.Note("EHLO refused, falling back to HELO");
+    transcript_->Note("EHLO refused, falling back to HELO");
     return Send(State::Helo, "HELO " + options_.heloName);
   }
   return Fail(SessionFailure::Rejected, reply.OneLine(), true);
@@ -156,7 +156,7 @@ SmtpSession::Action SmtpSession::OnStartTlsReply(const SmtpReply& reply) {
     return {ActionKind::StartTls, {}};
   }
   if (options_.tls == TlsMode::Required) return Fail(SessionFailure::Tls, reply.OneLine(), true);
-  transcript_.Note("STARTTLS refused, continuing without TLS");
+  transcript_->Note("STARTTLS refused, continuing without TLS");
   return StartAuth();
 }
 
@@ -176,7 +176,7 @@ SmtpSession::Action SmtpSession::OnAuthReply(const SmtpReply& reply) {
 }
 
 SmtpSession::Action SmtpSession::OnServerClosing(const SmtpReply& reply) {
-  transcript_.Note("the server closes the connection");
+  transcript_->Note("the server closes the connection");
   return Fail(SessionFailure::Rejected, reply.OneLine(), false);
 }
 
@@ -190,7 +190,7 @@ SmtpSession::Action SmtpSession::AfterHello() {
   if (wantTls && !tlsActive_) {
     if (capabilities_.startTls) return Send(State::StartTls, "STARTTLS");
     if (options_.tls == TlsMode::Required) {
-      transcript_.Note("the server does not offer STARTTLS, which is required");
+      transcript_->Note("the server does not offer STARTTLS, which is required");
       return Fail(SessionFailure::Tls, "STARTTLS not offered", true);
     }
   }
@@ -200,7 +200,7 @@ SmtpSession::Action SmtpSession::AfterHello() {
 SmtpSession::Action SmtpSession::StartAuth() {
   if (options_.authUser.empty()) return BecomeReady();
   if (!tlsActive_) {
-    transcript_.Note("no AUTH: the connection is not encrypted");
+    transcript_->Note("no AUTH: the connection is not encrypted");
     return Fail(SessionFailure::Auth, "authentication needs TLS", true);
   }
   const auto& mechanisms = capabilities_.authMechanisms;
@@ -211,7 +211,7 @@ SmtpSession::Action SmtpSession::StartAuth() {
                       kAuthPlainVisible);
   }
   if (mechanisms.contains("LOGIN")) return Send(State::AuthLogin, "AUTH LOGIN");
-  transcript_.Note("no AUTH: the server offers neither PLAIN nor LOGIN");
+  transcript_->Note("no AUTH: the server offers neither PLAIN nor LOGIN");
   return Fail(SessionFailure::Auth, "no supported AUTH mechanism", true);
 }
 
@@ -278,7 +278,7 @@ SmtpSession::Action SmtpSession::RefuseEightBit(const SmtpMail& mail) {
   const std::string reply = std::to_string(kConversionImpossibleCode) +
                             " 5.6.3 Conversion required but not supported: the server offers no "
                             "8BITMIME and the mail cannot be sent in 7 bit (" + why + ")";
-  transcript_.Note(reply);
+  transcript_->Note(reply);
   unsent_.clear();
   SettlePending(OutcomeOfReply(kConversionImpossibleCode), reply);
   return BecomeReady();
@@ -289,7 +289,7 @@ SmtpSession::Action SmtpSession::SendQueued() {
   do {
     Command command = std::move(unsent_.front());
     unsent_.pop_front();
-    transcript_.Client(command.line);
+    transcript_->Client(command.line);
     bytes += command.line + "\r\n";
     expected_.push_back(std::move(command));
   } while (capabilities_.pipelining && !unsent_.empty());
@@ -326,12 +326,12 @@ SmtpSession::Action SmtpSession::AfterRecipients() {
   if (probe_) {
     for (std::size_t i = 0; i < recipients_.size(); ++i)
       if (accepted_[i]) recipients_[i].outcome = RecipientOutcome::Served;
-    transcript_.Note("a probe: no DATA");
+    transcript_->Note("a probe: no DATA");
     return Send(State::Reset, "RSET");
   }
   if (std::find(accepted_.begin(), accepted_.end(), true) != accepted_.end())
     return Send(State::Data, "DATA");
-  transcript_.Note("no recipient accepted");
+  transcript_->Note("no recipient accepted");
   return Send(State::Reset, "RSET");
 }
 
@@ -344,7 +344,7 @@ SmtpSession::Action SmtpSession::OnDataReply(const SmtpReply& reply) {
     return BecomeReady();
   }
   state_ = State::MessageData;
-  transcript_.Note(std::to_string(wireData_ ? wireData_->size() : 0) + " bytes of message data");
+  transcript_->Note(std::to_string(wireData_ ? wireData_->size() : 0) + " bytes of message data");
   Action action{ActionKind::Send, {}, std::move(wireData_)};
   wireData_.reset();
   return action;
@@ -359,14 +359,14 @@ SmtpSession::Action SmtpSession::OnFinalReply(const SmtpReply& reply) {
 // --- helpers ------------------------------------------------------------------------------
 
 SmtpSession::Action SmtpSession::Send(State next, const std::string& line) {
-  transcript_.Client(line);
+  transcript_->Client(line);
   state_ = next;
   return {ActionKind::Send, line + "\r\n"};
 }
 
 SmtpSession::Action SmtpSession::SendSecret(State next, const std::string& line,
                                             std::size_t visible) {
-  transcript_.ClientSecret(line, visible);
+  transcript_->ClientSecret(line, visible);
   state_ = next;
   return {ActionKind::Send, line + "\r\n"};
 }
@@ -400,9 +400,9 @@ void SmtpSession::SettlePending(RecipientOutcome outcome, const std::string& tex
 // Each line as the server sent it: "250-first", "250 last".
 void SmtpSession::Record(const SmtpReply& reply) {
   const std::string code = std::to_string(reply.code);
-  if (reply.lines.empty()) transcript_.Server(code);
+  if (reply.lines.empty()) transcript_->Server(code);
   for (std::size_t i = 0; i < reply.lines.size(); ++i)
-    transcript_.Server(code + (i + 1 < reply.lines.size() ? "-" : " ") + reply.lines[i]);
+    transcript_->Server(code + (i + 1 < reply.lines.size() ? "-" : " ") + reply.lines[i]);
 }
 
 // What the session waits for, for a timeout message.

@@ -101,6 +101,9 @@ class SmtpSession {
 
   // Starts a mail on a ready session.
   Action StartMail(SmtpMail mail);
+  // Where the dialogue is written from now on: a kept session serves the mails of other
+  // deliveries, each with its own protocol.
+  void SetTranscript(Transcript& transcript) { transcript_ = &transcript; }
   // QUIT; Close follows its reply. A session that is over gives Close at once.
   Action Quit();
 
@@ -176,7 +179,7 @@ class SmtpSession {
   std::string Awaited() const;
 
   SmtpSessionOptions options_;
-  Transcript& transcript_;
+  Transcript* transcript_;
   SmtpCapabilities capabilities_;
   std::vector<SmtpRecipientResult> recipients_;
   std::vector<bool> accepted_;  // per recipient: RCPT answered 2xx

@@ -1,12 +1,18 @@
 // The session cache against a scripted fake server: idle sessions are QUIT by the clock, a
-// stale kept session gives way to a new one. (The plain retry after a failed handshake and a
-// refused connection: wire_test.cpp and delivery_test.cpp.)
+// stale kept session gives way to a new one, the limits make mails wait or close idle
+// sessions, and a failing host rests. (The plain retry after a failed handshake and a refused
+// connection: wire_test.cpp and delivery_test.cpp; many deliveries at once against real
+// servers: service_parallel_test.cpp.)
 #include "transport/session_cache.h"
+
+#include "support/exit_codes.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 
@@ -77,7 +83,7 @@ class FakeConnection : public Connection {
 // Hands out connections to the servers in turn; counts the connects.
 struct FakeNetwork {
   std::vector<std::shared_ptr<FakeServer>> servers;
-  std::size_t connects = 0;
+  std::atomic<std::size_t> connects = 0;
   Connector connector() {
     return [this](const std::string&, std::uint16_t, NetError& error) -> std::unique_ptr<Connection> {
       if (connects >= servers.size()) {
@@ -97,11 +103,13 @@ struct Fixture {
   SessionCache cache{[this] { return now; }};
   SessionTarget target{"192.0.2.1", 25, "mx.example", {"client.example", TlsMode::Opportunistic, "", "", 5min, 10min}};
 
-  SessionAttempt Send(bool* reusedOut = nullptr) {
+  SessionAttempt Send(bool* reusedOut = nullptr, const std::function<void()>& during = nullptr,
+                      const std::string& key = "key") {
     return RunOnSession(
-        cache, "key", target, network.connector(),
+        cache, key, target, network.connector(),
         [&](LiveSession& live, bool reused) {
           if (reusedOut) *reusedOut = reused;
+          if (during) during();
           auto data = std::make_shared<const std::string>("Subject: t\r\n\r\nhi\r\n.\r\n");
           return RunMail(live, SmtpMail{"a@example.org", {"b@example.net"}, data, false, ""}, reused);
         },
@@ -147,6 +155,77 @@ TEST(SessionCacheTest, KeptSessionIsReusedOrReplacedWhenStale) {
     EXPECT_EQ(f.network.servers[0]->mails, row.keptGoesAway ? 1 : 2) << row.name;
     EXPECT_EQ(f.network.servers[1]->mails, row.secondServerMails) << row.name;
     EXPECT_EQ(f.cache.size(), 1u) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace pv
+
+namespace pv {
+namespace {
+
+TEST(SessionCacheTest, AHostThatFailsThreeTimesInARowRestsUntilTheRunEnds) {
+  Fixture f;  // no server: every connection is refused
+  for (int i = 0; i < kHostFailuresBeforeRest; ++i)
+    EXPECT_EQ(f.Send().condition, kConditionConnection);
+  EXPECT_EQ(f.Send().condition, kConditionHostResting);
+  EXPECT_EQ(f.network.connects, 3u);
+  f.cache.CloseAll();  // the run is over
+  EXPECT_EQ(f.Send().condition, kConditionConnection);
+  EXPECT_EQ(f.network.connects, 4u);
+}
+
+TEST(SessionCacheTest, TheTotalLimitClosesTheOldestIdleSessionForANewHost) {
+  Fixture f;
+  f.cache.SetLimits({1, 1});
+  f.network.servers = {std::make_shared<FakeServer>(), std::make_shared<FakeServer>()};
+  ASSERT_TRUE(f.Send().delivered);
+  f.target.address = "192.0.2.2";
+  ASSERT_TRUE(f.Send(nullptr, nullptr, "other key").delivered);
+  EXPECT_EQ(f.network.servers[0]->quits, 1);
+  EXPECT_EQ(f.cache.connections(), 1u);
+}
+
+// A second mail for a host whose only connection is busy: with room for one connection per
+// host (or before the host took its first connection) it waits and reuses that session, with
+// room for two it opens its own.
+TEST(SessionCacheTest, ASecondMailWaitsForTheBusyConnectionOrOpensItsOwn) {
+  struct Row {
+    const char* name;
+    bool provenFirst;
+    std::size_t perHost;
+    std::size_t connects;
+  };
+  for (const Row& row : {Row{"limit 1", true, 1, 1}, Row{"first connection", false, 5, 1},
+                         Row{"limit 2", true, 2, 2}}) {
+    Fixture f;
+    f.cache.SetLimits({10, row.perHost});
+    f.network.servers = {std::make_shared<FakeServer>(), std::make_shared<FakeServer>()};
+    if (row.provenFirst) {
+      ASSERT_TRUE(f.Send().delivered) << row.name;
+    }
+    std::atomic<bool> firstRunning = false;
+    std::atomic<bool> release = false;
+    std::thread first([&] {
+      f.Send(nullptr, [&] {
+        firstRunning = true;
+        while (!release) std::this_thread::sleep_for(1ms);
+      });
+    });
+    while (!firstRunning) std::this_thread::sleep_for(1ms);
+    bool reused = false;
+    std::thread second([&] { f.Send(&reused); });
+    // Room for two: the second connects while the first is busy. Else it may not connect in
+    // the time given; a second connection then shows that it did not wait.
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (row.connects == 2 && f.network.connects < 2 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(1ms);
+    if (row.connects == 1) std::this_thread::sleep_for(50ms);
+    release = true;
+    first.join();
+    second.join();
+    EXPECT_EQ(f.network.connects, row.connects) << row.name;
+    EXPECT_EQ(reused, row.connects == 1) << row.name;
   }
 }
 

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <condition_variable>
+#include <mutex>
 #include <regex>
 #include <sys/file.h>
 
@@ -61,6 +63,7 @@ class SpoolEngineTest : public ::testing::Test {
     settings.DefaultExtension = "eml";
     settings.SpoolFilePattern = dir / "*.eml";
     settings.RetryInterval = std::string(kDefaultRetryInterval);
+    settings.MaxConnections = 1;  // one file after the other; the lanes have tests of their own
   }
 
   SpoolEngine Engine() {
@@ -296,6 +299,46 @@ TEST_F(SpoolEngineTest, ScanTakesMatchingFilesAndStopsWhenPaused) {
   duringDelivery = [this] { state.Paused = true; };  // the file in hand is finished
   EXPECT_EQ(Engine().ScanSpoolDirectory(settings.SpoolFilePattern), 1);
   EXPECT_EQ(List().size(), 4u);
+}
+
+TEST(LaneCountTest, RelayHostLimitsTheLanesAndFilesCapThem) {
+  SpoolerSettings settings;  // 100 in all, 20 per host
+  EXPECT_EQ(LaneCount(settings, 500), 100u);
+  EXPECT_EQ(LaneCount(settings, 7), 7u);
+  EXPECT_EQ(LaneCount(settings, 0), 1u);
+  settings.RelayHostName = "relay.example";
+  EXPECT_EQ(LaneCount(settings, 500), 20u);
+  settings.MaxConnections = 1;
+  EXPECT_EQ(LaneCount(settings, 500), 1u);
+}
+
+// Four lanes: the fake delivery holds every file until four are in hand at once, so the test
+// fails (by timing out) unless the lanes really run side by side. The pause set then lets the
+// four finish and touches no other file.
+TEST_F(SpoolEngineTest, LanesHoldSeveralFilesAndAPauseFinishesThem) {
+  settings.MaxConnections = 4;
+  for (int i = 0; i < 10; ++i) Put("m" + std::to_string(i) + ".eml", Mail());
+  std::mutex mutex;
+  std::condition_variable allIn;
+  int inHand = 0;
+  SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
+                       nullptr, "test"};
+  env.now = [this] { return now; };
+  env.deliver = [&](const std::string&, const std::string&, std::string&, std::string& served,
+                    std::string&, const DeliveryContext&) {
+    std::unique_lock lock(mutex);
+    ++inHand;
+    state.Paused = inHand == 4;
+    allIn.notify_all();
+    EXPECT_TRUE(allIn.wait_for(lock, std::chrono::seconds(20), [&] { return inHand >= 4; }));
+    served = "b@y.test";
+    return true;
+  };
+  SpoolEngine engine(std::move(env));
+  EXPECT_EQ(engine.ScanSpoolDirectory(settings.SpoolFilePattern), 4);
+  EXPECT_EQ(inHand, 4);
+  EXPECT_EQ(List().size(), 6u);  // untouched, under their spool names
+  for (const std::string& name : List()) EXPECT_TRUE(name.ends_with(".eml")) << name;
 }
 
 // The next run after a whole run: service_test.cpp. A run already busy starts no second one.
