@@ -14,6 +14,7 @@
 #include "support/paths.h"
 #include "support/textfile.h"
 #include "transport/mail_composer.h"
+#include "transport/recipients.h"
 
 namespace pv {
 namespace {
@@ -45,6 +46,15 @@ class BusyGuard {
  private:
   std::atomic<bool>& busy_;
 };
+
+// Where a mail goes for the schedule of the lanes: the relay, or the domain of its first
+// recipient due.
+std::string DestinationOf(const SpoolFile& file, const SpoolerSettings& settings) {
+  if (!settings.RelayHostName.empty()) return "relay";
+  for (const RecipientGroup& group : GroupRecipientItems(RecipientsOf(file)))
+    if (group.ok()) return DomainOfAddress(group.address);
+  return "";
+}
 
 }  // namespace
 
@@ -112,18 +122,46 @@ std::int32_t SpoolEngine::ScanSpoolDirectory(const std::string& pattern) {
   // spooled under its old name during this run waits for the next one.
   const std::vector<std::string> names = ListSpoolNames(directory, FileNamePart(pattern));
   const SpoolerSettings settings = Settings();
+  const std::size_t lanes = LaneCount(settings, names.size());
   env_.transport.SetConnectionLimits(
       {static_cast<std::size_t>(std::max(settings.MaxConnections, 1)),
        static_cast<std::size_t>(std::max(settings.MaxConnectionsPerHost, 1))});
-  // Each lane takes the next name in the directory's order until none is left or the spooler
-  // pauses; a name is taken by one lane only.
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::int32_t> count{0};
-  RunLanes(LaneCount(settings, names.size()), [&](MailTransport& transport) {
-    for (std::size_t i = 0; !env_.state.Paused && (i = next++) < names.size();)
-      if (ProcessGuarded(AddTrailingSeparator(directory) + names[i], transport)) ++count;
-  });
-  return count;
+  std::int32_t count = 0;
+  if (lanes == 1) {
+    for (const std::string& name : names) {
+      if (env_.state.Paused) break;
+      if (ProcessGuarded(AddTrailingSeparator(directory) + name, env_.transport)) ++count;
+    }
+    return count;
+  }
+  LaneWork work{directory, names, {static_cast<std::size_t>(settings.MaxConnectionsPerHost),
+                                   kParkedMailsPerLane * lanes, kParkedBytes}};
+  RunLanes(lanes, [&](MailTransport& transport) { RunLane(work, transport); });
+  // Parked only because the spooler paused: they were never tried.
+  for (const std::unique_ptr<PreparedMail>& mail : work.schedule.TakeParked())
+    mail->claim.GiveBack();
+  return work.count;
+}
+
+// Each lane takes the next name in the directory's order until none is left or the spooler
+// pauses (a name is taken by one lane only), and after each mail the oldest one parked for
+// the same destination.
+void SpoolEngine::RunLane(LaneWork& work, MailTransport& transport) {
+  for (std::size_t i = 0; !env_.state.Paused && (i = work.next++) < work.names.size();) {
+    std::unique_ptr<PreparedMail> mail =
+        PrepareGuarded(AddTrailingSeparator(work.directory) + work.names[i]);
+    if (!mail) continue;
+    const std::string destination = mail->destination;
+    switch (work.schedule.Enter(destination, mail, mail->file.Content.size())) {
+      case LaneSchedule<PreparedMail>::Entry::Parked: continue;
+      case LaneSchedule<PreparedMail>::Entry::Full: work.schedule.WaitForRoom(destination); break;
+      case LaneSchedule<PreparedMail>::Entry::Start: break;
+    }
+    while (mail) {
+      if (DeliverGuarded(*mail, transport)) ++work.count;
+      mail = work.schedule.Leave(destination, !env_.state.Paused);
+    }
+  }
 }
 
 // The calling thread is the first lane, with the engine's own transport; the others run on
@@ -144,30 +182,64 @@ void SpoolEngine::RunLanes(std::size_t lanes, const std::function<void(MailTrans
   for (std::thread& thread : threads) thread.join();
 }
 
+// An unexpected error leaves the file as far as it got; the run goes on with the next.
+void SpoolEngine::ReportUnexpected(const std::exception& error) {
+  reporter_.ReportResult(kResultError, "", "", "", kExitDeliveryError,
+                         "Error: '" + std::string(error.what()) + "'. Cmd: " + env_.commandLine,
+                         "");
+}
+
 bool SpoolEngine::ProcessGuarded(const std::string& path, MailTransport& transport) {
   try {
     return ProcessSpoolFile(path, transport);
   } catch (const std::exception& error) {
-    // The file stays as far as it got; the run goes on with the next.
-    reporter_.ReportResult(kResultError, "", "", "", kExitDeliveryError,
-                           "Error: '" + std::string(error.what()) + "'. Cmd: " + env_.commandLine,
-                           "");
+    ReportUnexpected(error);
+    return false;
+  }
+}
+
+std::unique_ptr<PreparedMail> SpoolEngine::PrepareGuarded(const std::string& path) {
+  try {
+    return Prepare(path);
+  } catch (const std::exception& error) {
+    ReportUnexpected(error);
+    return nullptr;
+  }
+}
+
+bool SpoolEngine::DeliverGuarded(PreparedMail& mail, MailTransport& transport) {
+  try {
+    return Deliver(mail, transport);
+  } catch (const std::exception& error) {
+    ReportUnexpected(error);
     return false;
   }
 }
 
 bool SpoolEngine::ProcessSpoolFile(const std::string& path, MailTransport& transport) {
-  SpoolFile file;
-  file.Path = path;
-  file.WorkingPath = ChangeExtension(path, kWorkingExtension);
-  const std::optional<WorkingFile> claim = WorkingFile::Claim(file.Path, file.WorkingPath);
+  const std::unique_ptr<PreparedMail> mail = Prepare(path);
+  return mail != nullptr && Deliver(*mail, transport);
+}
+
+bool SpoolEngine::Deliver(PreparedMail& mail, MailTransport& transport) {
+  return DeliverDueFile(mail.file, mail.claim, mail.settings, mail.encoding, transport);
+}
+
+std::unique_ptr<PreparedMail> SpoolEngine::Prepare(const std::string& path) {
+  const std::string workingPath = ChangeExtension(path, kWorkingExtension);
+  std::optional<WorkingFile> claim = WorkingFile::Claim(path, workingPath);
   if (!claim) {
     // Left unreadable by its writer (another user's 0600 file): no later run could read it
     // either, so it is set aside where people see it instead of waiting unseen for ever.
-    if (::access(file.Path.c_str(), R_OK) != 0 && errno == EACCES) SetAsideUnreadable(file.Path);
-    return false;  // the writer holds it, its working name is taken, or it has gone
+    if (::access(path.c_str(), R_OK) != 0 && errno == EACCES) SetAsideUnreadable(path);
+    return nullptr;  // the writer holds it, its working name is taken, or it has gone
   }
-  return ProcessClaimedFile(file, *claim, transport);
+  auto mail = std::make_unique<PreparedMail>(PreparedMail{{}, std::move(*claim), {}, {}, {}});
+  mail->file.Path = path;
+  mail->file.WorkingPath = workingPath;
+  if (!ReadClaimedFile(*mail)) return nullptr;
+  mail->destination = DestinationOf(mail->file, mail->settings);
+  return mail;
 }
 
 void SpoolEngine::SetAsideUnreadable(const std::string& path) {
@@ -181,10 +253,10 @@ void SpoolEngine::SetAsideUnreadable(const std::string& path) {
       "");
 }
 
-bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim,
-                                     MailTransport& transport) {
+bool SpoolEngine::ReadClaimedFile(PreparedMail& mail) {
+  SpoolFile& file = mail.file;
   std::string text;
-  std::string encoding;
+  std::string& encoding = mail.encoding;
   IoError error;
   // Unreadable, empty, or no header block: the file stays under its working name.
   if (!ReadSpoolText(file.WorkingPath, text, encoding, error) || text.empty() ||
@@ -193,7 +265,7 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim,
   }
   const LocalDateTime now = env_.now();
   ParseSpoolText(std::move(text), now, file);
-  const SpoolerSettings settings = Settings();
+  const SpoolerSettings& settings = mail.settings = Settings();
   std::string message;
   if (!ValidateSpoolFile(file.Path, file, reporter_, message)) {
     HandleInvalidFile(file, message, GiveUpContext{reporter_, settings, now, encoding});
@@ -201,13 +273,13 @@ bool SpoolEngine::ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim,
   }
   // A failed return mail set aside by hand among the spool files is never due.
   if (file.IsErrorMime || now < file.SendAfter) {
-    claim.GiveBack();
+    mail.claim.GiveBack();
     return false;
   }
   // Dated when read; a rescheduled file keeps both, so every attempt shows the same.
   AddMissingDateAndMessageId(file, FormatMailDate(now, LocalUtcOffsetMinutes(now)),
                              NewMessageId(file.From, settings.SenderHostName));
-  return DeliverDueFile(file, claim, settings, encoding, transport);
+  return true;
 }
 
 bool SpoolEngine::DeliverDueFile(SpoolFile& file, const WorkingFile& claim,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/delivery.h"
+#include "engine/lane_schedule.h"
 #include "reporting_api/notifier.h"
 #include "engine/recipient_ledger.h"
 #include "reporting_api/result_reporter.h"
@@ -66,6 +67,15 @@ struct SpoolEnvironment {
 bool ValidateSpoolFile(const std::string& path, const SpoolFile& file, ResultReporter& reporter,
                        std::string& message);
 
+// A claimed spool file, read and due, on its way to delivery.
+struct PreparedMail {
+  SpoolFile file;
+  WorkingFile claim;
+  std::string encoding;
+  SpoolerSettings settings;
+  std::string destination;  // the relay, or the domain of the first recipient
+};
+
 class SpoolEngine {
  public:
   explicit SpoolEngine(SpoolEnvironment environment) : env_(std::move(environment)) {}
@@ -88,10 +98,30 @@ class SpoolEngine {
   std::vector<std::string> RecoverWorkingFiles(const std::string& pattern);
 
  private:
+  // The lanes' share of a run.
+  struct LaneWork {
+    const std::string& directory;
+    const std::vector<std::string>& names;
+    LaneSchedule<PreparedMail> schedule;
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::int32_t> count{0};
+  };
+  // Mails parked in a run at most: this many per lane, and this many bytes in all.
+  static constexpr std::size_t kParkedMailsPerLane = 4;
+  static constexpr std::size_t kParkedBytes = std::size_t{64} << 20;
+
   SpoolerSettings Settings() const;
-  bool ProcessGuarded(const std::string& path, MailTransport& transport);
   void RunLanes(std::size_t lanes, const std::function<void(MailTransport&)>& work);
-  bool ProcessClaimedFile(SpoolFile& file, const WorkingFile& claim, MailTransport& transport);
+  void RunLane(LaneWork& work, MailTransport& transport);
+  void ReportUnexpected(const std::exception& error);
+  bool ProcessGuarded(const std::string& path, MailTransport& transport);
+  std::unique_ptr<PreparedMail> PrepareGuarded(const std::string& path);
+  bool DeliverGuarded(PreparedMail& mail, MailTransport& transport);
+  // Claims, reads and checks one file: the mail when it is due, else null (the file was left,
+  // given back or set aside). Deliver makes the attempt and deals with its outcome.
+  std::unique_ptr<PreparedMail> Prepare(const std::string& path);
+  bool Deliver(PreparedMail& mail, MailTransport& transport);
+  bool ReadClaimedFile(PreparedMail& mail);
   bool DeliverDueFile(SpoolFile& file, const WorkingFile& claim, const SpoolerSettings& settings,
                       const std::string& encoding, MailTransport& transport);
   bool FinishWithoutAttempt(SpoolFile& file, const RecipientLedger& ledger,

@@ -341,6 +341,61 @@ TEST_F(SpoolEngineTest, LanesHoldSeveralFilesAndAPauseFinishesThem) {
   for (const std::string& name : List()) EXPECT_TRUE(name.ends_with(".eml")) << name;
 }
 
+TEST(LaneScheduleTest, AFullDestinationParksOldestFirstWithinTheBound) {
+  using Schedule = LaneSchedule<int>;
+  Schedule schedule(1, 2, 1000);
+  auto mail = [](int n) { return std::make_unique<int>(n); };
+  std::unique_ptr<int> m = mail(1);
+  EXPECT_EQ(schedule.Enter("a", m, 10), Schedule::Entry::Start);
+  for (int n : {2, 3}) {
+    m = mail(n);
+    EXPECT_EQ(schedule.Enter("a", m, 10), Schedule::Entry::Parked);
+  }
+  m = mail(4);
+  EXPECT_EQ(schedule.Enter("b", m, 10), Schedule::Entry::Start);  // another host has room
+  m = mail(5);
+  EXPECT_EQ(schedule.Enter("a", m, 10), Schedule::Entry::Full);
+  EXPECT_EQ(*schedule.Leave("a", true), 2);
+  EXPECT_EQ(schedule.Leave("a", false), nullptr);  // paused: no hand-over
+  const auto left = schedule.TakeParked();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(*left[0], 3);
+}
+
+// One lane per host: the mails of slow.test wait parked while the lanes deliver every mail
+// of fast.test; the first slow mail is held until they are through, so a lane stuck behind
+// the slow host makes the test time out.
+TEST_F(SpoolEngineTest, ASlowHostHoldsUpOnlyItsOwnMails) {
+  settings.MaxConnections = 3;
+  settings.MaxConnectionsPerHost = 1;
+  for (int i = 0; i < 6; ++i) Put("s" + std::to_string(i) + ".eml", Mail("", "s@slow.test"));
+  for (int i = 0; i < 6; ++i) Put("f" + std::to_string(i) + ".eml", Mail("", "f@fast.test"));
+  std::mutex mutex;
+  std::condition_variable fastDone;
+  int fast = 0, slow = 0;
+  SpoolEnvironment env{state, transport, reporter, notifier, [this] { return settings; },
+                       nullptr, "test"};
+  env.now = [this] { return now; };
+  env.deliver = [&](const std::string& recipients, const std::string&, std::string&,
+                    std::string& served, std::string&, const DeliveryContext&) {
+    std::unique_lock lock(mutex);
+    if (recipients == "f@fast.test") {
+      ++fast;
+      fastDone.notify_all();
+    } else {
+      EXPECT_TRUE(slow > 0 || fastDone.wait_for(lock, std::chrono::seconds(20),
+                                                [&] { return fast == 6; }));
+      ++slow;
+    }
+    served = recipients;
+    return true;
+  };
+  SpoolEngine engine(std::move(env));
+  EXPECT_EQ(engine.ScanSpoolDirectory(settings.SpoolFilePattern), 12);
+  EXPECT_EQ(slow, 6);
+  EXPECT_TRUE(List().empty());
+}
+
 // The next run after a whole run: service_test.cpp. A run already busy starts no second one.
 TEST_F(SpoolEngineTest, ARunWhileOneIsBusyTouchesNothing) {
   deliverOk = true;
