@@ -11,6 +11,7 @@ write(2), tab separated, times in CLOCK_REALTIME seconds:
 
   C <time> <connection> <open>                        a connection came in; <open> now open
   M <time> <connection> <rcpt,rcpt...> <subject>      a message was accepted
+  R <time> <connection> <rcpt>                        a RCPT was refused with RCPT_REPLY
   X <time> <connection>                               the connection ended
 
 READY (when given) is written once every address listens. SIGTERM ends the sink.
@@ -71,9 +72,12 @@ class Sink:
                 if self.rcpt_s:
                     await writer.drain()
                     await asyncio.sleep(self.rcpt_s)
+                found = ADDRESS.search(line)
+                rcpt = found.group(1).decode("utf-8", "replace") if found else "?"
                 if self.rcpt_ok:
-                    found = ADDRESS.search(line)
-                    rcpts.append(found.group(1).decode("utf-8", "replace") if found else "?")
+                    rcpts.append(rcpt)
+                else:
+                    self.log("R", number, rcpt)
                 writer.write(self.rcpt_reply)
             elif verb == b"DATA":
                 if not rcpts:
