@@ -26,6 +26,8 @@ n=$1; rcpts=$2; repeats=${3:-3}
 [ "$(id -u)" = 0 ] || die "run as root (smtp-sink and the service mode expect it)"
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/lib.sh
+. "$here/lib.sh"
 helper=$here/throughput_helper.py
 bin=${POSTVANE_BIN:-$here/../../build-bench/postvane}
 sink_bin=/usr/sbin/smtp-sink
@@ -33,22 +35,8 @@ sink_bin=/usr/sbin/smtp-sink
 [ -x "$sink_bin" ] || die "$sink_bin missing (package postfix)"
 [ -z "$(ss -Hltn "src $SINK_ADDR:$SINK_PORT")" ] || die "$SINK_ADDR:$SINK_PORT is taken"
 
-tick=$(getconf CLK_TCK)
 work=$(mktemp -d /tmp/pvbench-throughput.XXXXXX) || die "no temp dir"
 sink_pid=; spooler_pid=; notify_pid=; profile_pid=
-
-stop_pid() {  # stop_pid PID: SIGTERM, wait a bounded time, then SIGKILL
-    local pid=$1 i
-    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-    kill -TERM "$pid" 2>/dev/null
-    for ((i = 0; i < STOP_TIMEOUT * 10; i++)); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
 
 cleanup() {
     stop_pid "$profile_pid"; profile_pid=
@@ -85,22 +73,6 @@ RelaySecurity=none
 EOF
 }
 
-# Starts the spooler and waits for its READY=1.
-start_spooler() {  # start_spooler DIR
-    local dir=$1 i
-    python3 "$helper" notify "$dir/notify" "$START_TIMEOUT" &
-    notify_pid=$!
-    for ((i = 0; i < 100; i++)); do [ -S "$dir/notify" ] && break; sleep 0.02; done
-    [ -S "$dir/notify" ] || die "notify socket did not appear"
-    env NOTIFY_SOCKET="$dir/notify" POSTVANE_SETTINGS="$dir/postvane.start" \
-        POSTVANE_HOME="$dir/home" POSTVANE_RUNTIME_DIR="$dir/run" \
-        XDG_CONFIG_HOME="$dir/home" XDG_DATA_HOME="$dir/home" \
-        "$bin" service=1 </dev/null >"$dir/spooler.log" 2>&1 &
-    spooler_pid=$!
-    wait "$notify_pid" || { tail -n 20 "$dir/spooler.log" >&2; die "no READY=1 from the spooler"; }
-    notify_pid=
-}
-
 start_profile() {  # start_profile DIR
     [ -n "${PROFILE_CMD:-}" ] || return 0
     # shellcheck disable=SC2086
@@ -121,23 +93,6 @@ stop_profile() {  # stop_profile DIR
     cat "$1/profile.out" >&2
 }
 
-cpu_seconds() {  # cpu_seconds PID: utime + stime
-    local stat rest
-    stat=$(<"/proc/$1/stat") || return 1
-    rest=${stat##*) }
-    # shellcheck disable=SC2086
-    set -- $rest
-    awk -v u="${12}" -v s="${13}" -v t="$tick" 'BEGIN { printf "%.2f", (u + s) / t }'
-}
-
-peak_rss_mb() {  # peak_rss_mb PID: VmHWM
-    awk '/^VmHWM:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"
-}
-
-pss_mb() {  # pss_mb PID: the proportional set size now (shared pages divided among users)
-    awk '/^Pss:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/smaps_rollup"
-}
-
 # The columns of a result line. first_s: when the sink took the first mail; after_first/s: the
 # rate from then on; startup_cpu_s: the spooler's CPU before the request; pss_mb: at the end.
 readonly columns="mails/s wall_s first_s cpu_s cpu_ms/mail rss_mb startup_cpu_s after_first/s
@@ -152,7 +107,7 @@ run_once() {  # run_once DIR RESULTS
     write_settings "$dir"
     python3 "$helper" spool "$dir/spool" "$n" "$rcpts" || die "cannot write the spool files"
     start_sink "$dir"
-    start_spooler "$dir"
+    start_spooler "$dir" "$bin" "$helper"
     start_profile "$dir"
     cpu0=$(cpu_seconds "$spooler_pid")
     read -r wall first < <(env POSTVANE_RUNTIME_DIR="$dir/run" python3 "$helper" flush \
@@ -174,10 +129,6 @@ run_once() {  # run_once DIR RESULTS
     }' >>"$results"
 }
 
-median() {
-    sort -g | awk '{ v[NR] = $1 }
-        END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 med() { awk -v c="$1" '{ print $c }' "$results" | median; }
 
 echo "postvane throughput: $n mails x $rcpts recipients, $repeats repeats" \

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """The small pieces of bench/throughput.sh that a shell does badly.
 
-  throughput_helper.py spool DIR N RCPTS
+  throughput_helper.py spool DIR N RCPTS [DOMAINS]
       writes N mails of about 2 KB (CR LF; From, To with RCPTS distinct recipients, Subject,
       MIME-Version) into DIR, each under a hidden name first and then renamed to NNNNNN.eml.
+      DOMAINS "par%d.test:20" sends mail i to par(i mod 20 + 1).test (default bench.example).
   throughput_helper.py notify SOCKET TIMEOUT
       binds the datagram socket SOCKET (what systemd's NOTIFY_SOCKET is) and returns 0 as soon
       as a message carrying READY=1 arrives, 1 after TIMEOUT seconds without one.
@@ -11,6 +12,9 @@
       runs COMMAND (the spool-now request) and waits until the smtp-sink counter file COUNTER
       says mesg=N and SPOOLDIR holds no spool or working file. Prints
       "wall_s first_mail_s" measured from the start of COMMAND; returns 1 after TIMEOUT seconds.
+  throughput_helper.py flush-log LOG SPOOLDIR N TIMEOUT COMMAND...
+      the same with the logs of tests/rig/smtp/latency_sink.py (LOG: their paths, separated by
+      commas), whose lines "M..." count.
 """
 import os
 import re
@@ -23,8 +27,8 @@ POLL_S = 0.002
 COUNTER = re.compile(rb"mesg=(\d+)")
 
 
-def mail_text(index, rcpts):
-    tos = [f'"Bench User {index}-{r}" <user{index}.{r}@bench.example>' for r in range(rcpts)]
+def mail_text(index, rcpts, domain="bench.example"):
+    tos = [f'"Bench User {index}-{r}" <user{index}.{r}@{domain}>' for r in range(rcpts)]
     # Long lists fold after every address, as mail programs write them.
     to = ",\r\n ".join(tos)
     head = (f"From: Bench Sender <sender@bench.example>\r\n"
@@ -45,11 +49,13 @@ def mail_text(index, rcpts):
     return (head + "".join(body)).encode()
 
 
-def spool(directory, count, rcpts):
+def spool(directory, count, rcpts, domains="bench.example:1"):
+    pattern, _, many = domains.partition(":")
     for i in range(count):
         hidden = os.path.join(directory, f".{i:06d}.tmp")
+        domain = pattern % (i % int(many or 1) + 1) if "%" in pattern else pattern
         with open(hidden, "wb") as f:
-            f.write(mail_text(i, rcpts))
+            f.write(mail_text(i, rcpts, domain))
         os.rename(hidden, os.path.join(directory, f"{i:06d}.eml"))
     return 0
 
@@ -84,6 +90,38 @@ def sink_count(path):
         return 0
 
 
+class LogCount:
+    """Counts the "M" lines of a latency sink log, reading only what was added since."""
+
+    def __init__(self):
+        self.offset = 0
+        self.count = 0
+        self.rest = b""
+
+    def __call__(self, path):
+        try:
+            with open(path, "rb") as f:
+                f.seek(self.offset)
+                chunk = f.read()
+        except OSError:
+            return self.count
+        self.offset += len(chunk)
+        lines = (self.rest + chunk).split(b"\n")
+        self.rest = lines.pop()
+        self.count += sum(1 for line in lines if line.startswith(b"M\t"))
+        return self.count
+
+
+class LogsCount:
+    """The "M" lines of several logs (paths separated by commas)."""
+
+    def __init__(self):
+        self.counts = {}
+
+    def __call__(self, paths):
+        return sum(self.counts.setdefault(p, LogCount())(p) for p in paths.split(","))
+
+
 def spool_empty(directory):
     with os.scandir(directory) as entries:
         for entry in entries:
@@ -93,13 +131,13 @@ def spool_empty(directory):
     return True
 
 
-def flush(counter, directory, count, timeout, command):
+def flush(counter, directory, count, timeout, command, seen_by=sink_count):
     start = time.monotonic()
     request = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     first = None
     deadline = start + timeout
     while time.monotonic() < deadline:
-        seen = sink_count(counter)
+        seen = seen_by(counter)
         now = time.monotonic()
         if seen > 0 and first is None:
             first = now - start
@@ -112,17 +150,19 @@ def flush(counter, directory, count, timeout, command):
             return 0
         time.sleep(POLL_S)
     request.kill()
-    print(f"timed out: the sink has {sink_count(counter)} of {count}", file=sys.stderr)
+    print(f"timed out: the sink has {seen_by(counter)} of {count}", file=sys.stderr)
     return 1
 
 
 def main(argv):
-    if len(argv) == 5 and argv[1] == "spool":
-        return spool(argv[2], int(argv[3]), int(argv[4]))
+    if len(argv) in (5, 6) and argv[1] == "spool":
+        return spool(argv[2], int(argv[3]), int(argv[4]), *argv[5:])
     if len(argv) == 4 and argv[1] == "notify":
         return notify(argv[2], float(argv[3]))
     if len(argv) >= 7 and argv[1] == "flush":
         return flush(argv[2], argv[3], int(argv[4]), float(argv[5]), argv[6:])
+    if len(argv) >= 7 and argv[1] == "flush-log":
+        return flush(argv[2], argv[3], int(argv[4]), float(argv[5]), argv[6:], LogsCount())
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -19,6 +19,10 @@ SessionLease::~SessionLease() {
   if (cache_ != nullptr) cache_->Release(*this, nullptr, Result::Ran);
 }
 
+void SessionLease::Opened(std::chrono::steady_clock::duration took) {
+  if (cache_ != nullptr) cache_->Prove(*this, took);
+}
+
 void SessionLease::Finish(std::unique_ptr<LiveSession> live, Result result) {
   if (cache_ == nullptr) return;
   cache_->Release(*this, std::move(live), result);
@@ -71,7 +75,13 @@ bool SessionCache::MakeRoom(const std::string& host, std::size_t open, Closing& 
   return open_ < limits_.total || EvictOldest([](const Entry&) { return true; }, closing);
 }
 
-bool SessionCache::Grant(SessionLease& lease, Host& host, Closing& closing) {
+// Every connection the host has is in use: none idle, at least one open.
+bool SessionCache::BusyWithoutIdle(const std::string& name, const Host& host) const {
+  return host.open > 0 && std::none_of(entries_.begin(), entries_.end(),
+                                       [&](const Entry& e) { return e.host == name; });
+}
+
+bool SessionCache::Grant(SessionLease& lease, Host& host, bool patient, Closing& closing) {
   const auto kept = std::find_if(entries_.begin(), entries_.end(),
                                  [&](const Entry& e) { return e.key == lease.key_; });
   if (kept != entries_.end()) {
@@ -80,6 +90,7 @@ bool SessionCache::Grant(SessionLease& lease, Host& host, Closing& closing) {
     return true;
   }
   if (!host.proven && host.probing) return false;
+  if (patient && open_ >= limits_.total && BusyWithoutIdle(lease.host_, host)) return false;
   if (!MakeRoom(lease.host_, host.open, closing)) return false;
   ++host.open;
   ++open_;
@@ -98,16 +109,35 @@ SessionLease SessionCache::Acquire(const std::string& key, const std::string& ho
     Host& host = hosts_[hostName];
     const std::uint64_t ticket = nextTicket_++;
     host.waiting.push_back(ticket);
+    const auto patience = std::chrono::steady_clock::now() + host.opening;
     bool granted = false;
-    while (host.failures < kHostFailuresBeforeRest &&
-           !(granted = host.waiting.front() == ticket && Grant(lease, host, closing)))
-      changed_.wait(lock);
+    for (;;) {
+      const bool patient = std::chrono::steady_clock::now() < patience;
+      if (host.failures >= kHostFailuresBeforeRest ||
+          (granted = host.waiting.front() == ticket && Grant(lease, host, patient, closing)))
+        break;
+      if (patient)
+        changed_.wait_until(lock, patience);
+      else
+        changed_.wait(lock);
+    }
     host.waiting.erase(std::find(host.waiting.begin(), host.waiting.end(), ticket));
     if (granted) lease.cache_ = this;
     changed_.notify_all();  // the next mail for this host may be served now
   }
   QuitAll(closing);
   return lease;
+}
+
+void SessionCache::Prove(SessionLease& lease, std::chrono::steady_clock::duration took) {
+  const std::lock_guard lock(mutex_);
+  Host& host = hosts_[lease.host_];
+  host.opening = took;
+  host.failures = 0;
+  host.proven = true;
+  if (lease.probing_) host.probing = false;
+  lease.probing_ = false;
+  changed_.notify_all();
 }
 
 void SessionCache::Release(SessionLease& lease, std::unique_ptr<LiveSession> live,
@@ -200,6 +230,7 @@ SessionAttempt RunOnSession(SessionCache& cache, const std::string& key, Session
     // Its place is taken over by the new connection.
     transcript.Note("the open session was closed by the server; connecting anew");
   }
+  const auto openingStarted = std::chrono::steady_clock::now();
   SessionOpening opening = OpenSession(connect, target, transcript);
   if (!opening.session && opening.retryWithoutTls) {
     transcript.Note("TLS handshake failed; trying " + target.address + " again without TLS");
@@ -210,6 +241,7 @@ SessionAttempt RunOnSession(SessionCache& cache, const std::string& key, Session
     lease.Finish(nullptr, SessionLease::Result::OpenFailed);
     return {false, opening.error, opening.condition};
   }
+  lease.Opened(std::chrono::steady_clock::now() - openingStarted);
   // Under the key it was looked up by: after a failed handshake the plain session is the one
   // that the next mail to this host takes.
   run(*opening.session, false);

@@ -48,6 +48,9 @@ class SessionLease {
   bool resting() const { return cache_ == nullptr; }
   // The kept session granted, or null: a new connection may be opened.
   std::unique_ptr<LiveSession>& kept() { return kept_; }
+  // A new connection came up and took the session to the point of a mail, in `took`: the host
+  // is proven, other mails may open connections to it at once.
+  void Opened(std::chrono::steady_clock::duration took);
   // The session the mail ran on (kept when it is still ready), or null when none could be
   // opened; then the failure counts against the host.
   void Finish(std::unique_ptr<LiveSession> live, Result result);
@@ -71,7 +74,9 @@ class SessionCache {
   void SetLimits(SessionLimits limits);
   // Waits until the mail may go to host: a session kept under key, or room for a new
   // connection (an idle session of another key is QUIT to make it); the mails waiting for one
-  // host get it in the order they asked. A host that has not yet taken a connection in this
+  // host get it in the order they asked. Where a new connection would cost another host its
+  // idle session while this host's own are busy, it first waits as long as opening one took
+  // the host last time, for one of them to come free. A host that has not yet taken a connection in this
   // run gets one opening at a time. Resting hosts grant nothing, at once.
   SessionLease Acquire(const std::string& key, const std::string& host);
   // QUITs the kept sessions unused for `idle` or longer, or all of them; CloseAll also
@@ -94,12 +99,15 @@ class SessionCache {
     bool proven = false;  // a connection came up since the last failure
     bool probing = false;
     int failures = 0;     // in a row
+    std::chrono::steady_clock::duration opening{};  // what the last new connection took
     std::deque<std::uint64_t> waiting;
   };
   using Closing = std::vector<std::unique_ptr<LiveSession>>;
 
   void Release(SessionLease& lease, std::unique_ptr<LiveSession> live, SessionLease::Result result);
-  bool Grant(SessionLease& lease, Host& host, Closing& closing);
+  void Prove(SessionLease& lease, std::chrono::steady_clock::duration took);
+  bool Grant(SessionLease& lease, Host& host, bool patient, Closing& closing);
+  bool BusyWithoutIdle(const std::string& host, const Host& state) const;
   bool MakeRoom(const std::string& host, std::size_t open, Closing& closing);
   bool EvictOldest(const std::function<bool(const Entry&)>& which, Closing& closing);
   void Forget(std::vector<Entry>::iterator entry, Closing& closing);
