@@ -31,13 +31,21 @@ void SessionLease::Finish(std::unique_ptr<LiveSession> live, Result result) {
 
 SessionCache::SessionCache(SteadyClock clock) : clock_(std::move(clock)) {}
 
+void SessionCache::WakeFront(Host& host) {
+  if (!host.waiting.empty()) host.waiting.front()->notify_one();
+}
+
+void SessionCache::WakeFronts() {
+  for (auto& [name, host] : hosts_) WakeFront(host);
+}
+
 SessionCache::~SessionCache() { CloseAll(); }
 
 void SessionCache::SetLimits(SessionLimits limits) {
   const std::lock_guard lock(mutex_);
   limits_.total = std::max<std::size_t>(limits.total, 1);
   limits_.perHost = std::max<std::size_t>(limits.perHost, 1);
-  changed_.notify_all();
+  WakeFronts();
 }
 
 // An idle session's QUIT belongs to no mail's protocol.
@@ -107,23 +115,23 @@ SessionLease SessionCache::Acquire(const std::string& key, const std::string& ho
   {
     std::unique_lock lock(mutex_);
     Host& host = hosts_[hostName];
-    const std::uint64_t ticket = nextTicket_++;
-    host.waiting.push_back(ticket);
+    std::condition_variable wakeUp;
+    host.waiting.push_back(&wakeUp);
     const auto patience = std::chrono::steady_clock::now() + host.opening;
     bool granted = false;
     for (;;) {
       const bool patient = std::chrono::steady_clock::now() < patience;
       if (host.failures >= kHostFailuresBeforeRest ||
-          (granted = host.waiting.front() == ticket && Grant(lease, host, patient, closing)))
+          (granted = host.waiting.front() == &wakeUp && Grant(lease, host, patient, closing)))
         break;
       if (patient)
-        changed_.wait_until(lock, patience);
+        wakeUp.wait_until(lock, patience);
       else
-        changed_.wait(lock);
+        wakeUp.wait(lock);
     }
-    host.waiting.erase(std::find(host.waiting.begin(), host.waiting.end(), ticket));
+    host.waiting.erase(std::find(host.waiting.begin(), host.waiting.end(), &wakeUp));
     if (granted) lease.cache_ = this;
-    changed_.notify_all();  // the next mail for this host may be served now
+    WakeFront(host);  // the next mail for this host may be served now
   }
   QuitAll(closing);
   return lease;
@@ -137,7 +145,7 @@ void SessionCache::Prove(SessionLease& lease, std::chrono::steady_clock::duratio
   host.proven = true;
   if (lease.probing_) host.probing = false;
   lease.probing_ = false;
-  changed_.notify_all();
+  WakeFront(host);
 }
 
 void SessionCache::Release(SessionLease& lease, std::unique_ptr<LiveSession> live,
@@ -162,7 +170,7 @@ void SessionCache::Release(SessionLease& lease, std::unique_ptr<LiveSession> liv
       --open_;
       if (ready) closing.push_back(std::move(live));  // the limit was lowered meanwhile
     }
-    changed_.notify_all();
+    WakeFronts();
   }
   QuitAll(closing);  // a session that is not ready closes with `live`, without a word
 }
@@ -174,7 +182,7 @@ void SessionCache::CloseIdle(std::chrono::milliseconds idle) {
     const auto now = clock_();
     while (EvictOldest([&](const Entry& e) { return now - e.lastUsed >= idle; }, closing)) {
     }
-    changed_.notify_all();
+    WakeFronts();
   }
   QuitAll(closing);
 }
@@ -194,7 +202,7 @@ void SessionCache::CloseAll() {
       it->second.proven = false;
       ++it;
     }
-    changed_.notify_all();
+    WakeFronts();
   }
   QuitAll(closing);
 }

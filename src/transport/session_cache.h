@@ -100,7 +100,7 @@ class SessionCache {
     bool probing = false;
     int failures = 0;     // in a row
     std::chrono::steady_clock::duration opening{};  // what the last new connection took
-    std::deque<std::uint64_t> waiting;
+    std::deque<std::condition_variable*> waiting;  // the mails waiting, each woken alone
   };
   using Closing = std::vector<std::unique_ptr<LiveSession>>;
 
@@ -111,14 +111,15 @@ class SessionCache {
   bool MakeRoom(const std::string& host, std::size_t open, Closing& closing);
   bool EvictOldest(const std::function<bool(const Entry&)>& which, Closing& closing);
   void Forget(std::vector<Entry>::iterator entry, Closing& closing);
+  // Only the first mail waiting for a host can be served: it alone is woken, not every lane.
+  static void WakeFront(Host& host);
+  void WakeFronts();
   static void QuitAll(Closing& closing);
 
   SteadyClock clock_;
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
   SessionLimits limits_;
   std::size_t open_ = 0;
-  std::uint64_t nextTicket_ = 0;
   std::vector<Entry> entries_;
   std::map<std::string, Host> hosts_;
 };
