@@ -9,8 +9,10 @@
 #          127.0.1.1 ... 127.0.1.20 port 25 in the test rig's DNS zone (dnsmasq on 127.0.0.70)
 #
 # KEY=VALUE pairs go into [Spooler] of the settings (MaxConnections=1, MaxConnectionsPerHost=50).
-# SINKS (default 2) sink processes share the addresses (SO_REUSEPORT), so that one Python
-# process is not what limits the rate.
+# The sink is bench_latency_sink (built beside the program, SINK_BIN names another): one
+# thread with epoll, so that the sink is not what limits the rate. SINK=python takes the tests'
+# scripted sink (tests/rig/smtp/latency_sink.py) instead, SINKS (default 2) processes of it
+# sharing the addresses (SO_REUSEPORT).
 # Each repeat: fresh sink, N spool files of about 2 KB with one recipient each, a fresh
 # `postvane service=1`, then `postvane --spool-now`; the time runs from that request until the
 # sink has all N messages and the spool directory is empty. Columns: mails/s, wall, the
@@ -41,7 +43,10 @@ bin=${POSTVANE_BIN:-$here/../../build-bench/postvane}
 command -v dnsmasq >/dev/null || die "dnsmasq missing (package dnsmasq-base)"
 
 work=$(mktemp -d /tmp/pvbench-latency.XXXXXX) || die "no temp dir"
-sinks=${SINKS:-2}
+sink_bin=${SINK_BIN:-$(dirname "$bin")/bench_latency_sink}
+if [ "${SINK:-}" = python ]; then sinks=${SINKS:-2}; else sinks=1; fi
+[ "${SINK:-}" = python ] || [ -x "$sink_bin" ] || die "$sink_bin missing: ninja bench_latency_sink"
+
 sink_pids=(); spooler_pid=; notify_pid=; dns_pid=
 
 stop_sinks() { for pid in "${sink_pids[@]}"; do stop_pid "$pid"; done; sink_pids=(); }
@@ -70,8 +75,13 @@ fi
 start_sinks() {  # start_sinks DIR: SINKS processes, logs DIR/sink.K.log
     local k i
     for ((k = 0; k < sinks; k++)); do
-        /usr/bin/python3 "$sink_py" "${listen_args[@]}" --reuse-port --log "$1/sink.$k.log" \
-            --data-ms "$delay" --ready "$1/sink.$k.ready" </dev/null >"$1/sink.$k.out" 2>&1 &
+        if [ "${SINK:-}" = python ]; then
+            /usr/bin/python3 "$sink_py" "${listen_args[@]}" --reuse-port --log "$1/sink.$k.log" \
+                --data-ms "$delay" --ready "$1/sink.$k.ready" </dev/null >"$1/sink.$k.out" 2>&1 &
+        else
+            "$sink_bin" "${listen_args[@]}" --log "$1/sink.$k.log" --data-ms "$delay" \
+                --ready "$1/sink.$k.ready" </dev/null >"$1/sink.$k.out" 2>&1 &
+        fi
         sink_pids+=($!)
         for ((i = 0; i < 200; i++)); do [ -e "$1/sink.$k.ready" ] && break; sleep 0.05; done
         [ -e "$1/sink.$k.ready" ] || { cat "$1/sink.$k.out" >&2; die "a sink did not come up"; }
@@ -124,6 +134,7 @@ run_once() {  # run_once DIR RESULTS KEY=VALUE...
     cpu=$(cpu_seconds "$spooler_pid")
     rss=$(peak_rss_mb "$spooler_pid")
     sink_cpu=$(sinks_cpu)
+    [ -n "${KEEP:-}" ] && cp "/proc/$spooler_pid/smaps" "$dir/spooler.smaps"
     stop_pid "$spooler_pid"; spooler_pid=
     stop_sinks
     cat "$dir"/sink.*.log | sort -t$'\t' -k2,2g >"$dir/sink.all"

@@ -1,5 +1,6 @@
 #include "support/durable_write.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <dirent.h>
@@ -126,14 +127,25 @@ IoError ReadWholeFile(const std::string& path, std::string& bytes) {
                                                                ? "."
                                                                : DirectoryPart(path)));
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
+  const std::size_t expected =
+      ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  // Straight into the string, sized by the stat and grown if the file grew: no buffer on the
+  // stack, which every concurrent delivery would touch.
+  std::size_t filled = 0;
+  bytes.resize(expected + 1);  // one more: the end shows without a second call for more room
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(4096, 2 * filled));
+    const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return IoError::FromErrno(errno, "cannot read " + path);
-    if (n == 0) return {};
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0) {
+      bytes.clear();
+      return IoError::FromErrno(errno, "cannot read " + path);
+    }
+    if (n == 0) {
+      bytes.resize(filled);
+      return {};
+    }
+    filled += static_cast<std::size_t>(n);
   }
 }
 

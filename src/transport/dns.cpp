@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <mutex>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -327,29 +328,47 @@ std::string_view DnsStatusName(DnsStatus status) {
   return "?";
 }
 
+// The resolver's channels: c-ares channels are not for two threads at once, and each holds
+// about 70 KB of tables, so the concurrent deliveries that share a resolver borrow one for
+// each lookup; there are only ever as many as lookups ran at once.
 struct DnsResolver::Impl {
-  Channel channel;
+  std::string servers;
   std::chrono::milliseconds timeout{};
   std::string init_error;
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Channel>> idle;
 
-  void Init(const std::string& servers);
+  std::string InitChannel(Channel& channel) const;
+  std::unique_ptr<Channel> Borrow() {
+    {
+      const std::lock_guard lock(mutex);
+      if (!idle.empty()) {
+        std::unique_ptr<Channel> channel = std::move(idle.back());
+        idle.pop_back();
+        return channel;
+      }
+    }
+    auto channel = std::make_unique<Channel>();
+    if (!InitChannel(*channel).empty()) channel->Reset();
+    return channel;
+  }
+  void GiveBack(std::unique_ptr<Channel> channel) {
+    const std::lock_guard lock(mutex);
+    idle.push_back(std::move(channel));
+  }
   // Runs the queries started on the channel; those still open after `timeout` are cancelled.
-  void Run(const int& outstanding) {
+  void Run(Channel& channel, const int& outstanding) const {
     RunUntilDone(channel.get(), outstanding, Clock::now() + timeout);
   }
 };
 
-void DnsResolver::Impl::Init(const std::string& servers) {
+// "" when the channel is ready for the servers.
+std::string DnsResolver::Impl::InitChannel(Channel& channel) const {
   int status = AresLibraryStatus();
-  if (status != ARES_SUCCESS) {
-    init_error = std::string("c-ares library initialisation failed: ") + ares_strerror(status);
-    return;
-  }
+  if (status != ARES_SUCCESS)
+    return std::string("c-ares library initialisation failed: ") + ares_strerror(status);
   const ServerList list = ParseServerList(servers);
-  if (!list.error.empty()) {
-    init_error = "bad DNS server list \"" + servers + "\": " + list.error;
-    return;
-  }
+  if (!list.error.empty()) return "bad DNS server list \"" + servers + "\": " + list.error;
   status = channel.Init(PerTryMs(timeout, list.count));
   if (status == ARES_SUCCESS && list.csv.empty()) {
     // The system's servers: the per-try time depends on how many /etc/resolv.conf lists.
@@ -358,22 +377,25 @@ void DnsResolver::Impl::Init(const std::string& servers) {
   }
   if (status != ARES_SUCCESS) {
     channel.Reset();
-    init_error = std::string("cannot create a DNS resolver: ") + ares_strerror(status);
-    return;
+    return std::string("cannot create a DNS resolver: ") + ares_strerror(status);
   }
-  if (list.csv.empty()) return;
+  if (list.csv.empty()) return "";
   // Unchecked, a bad list would leave the system's servers in place and send the queries there.
   status = ares_set_servers_ports_csv(channel.get(), list.csv.c_str());
   if (status != ARES_SUCCESS) {
     channel.Reset();
-    init_error = "bad DNS server list \"" + servers + "\": " + ares_strerror(status);
+    return "bad DNS server list \"" + servers + "\": " + ares_strerror(status);
   }
+  return "";
 }
 
 DnsResolver::DnsResolver(const std::string& servers, std::chrono::milliseconds timeout)
     : impl_(std::make_unique<Impl>()) {
+  impl_->servers = servers;
   impl_->timeout = std::max(timeout, std::chrono::milliseconds(100));
-  impl_->Init(servers);
+  auto first = std::make_unique<Channel>();
+  impl_->init_error = impl_->InitChannel(*first);
+  if (impl_->init_error.empty()) impl_->idle.push_back(std::move(first));
 }
 
 DnsResolver::~DnsResolver() = default;
@@ -394,8 +416,14 @@ MxAnswer DnsResolver::LookupMx(const std::string& domain) {
   }
   int outstanding = 1;
   MxQuery query(&outstanding);
-  ares_query(impl_->channel.get(), name.c_str(), ns_c_in, ns_t_mx, OnMxAnswer, &query);
-  impl_->Run(outstanding);
+  std::unique_ptr<Channel> channel = impl_->Borrow();
+  if (channel->get() == nullptr) {
+    answer.text = "MX " + domain + ": temporary failure: cannot create a DNS resolver";
+    return answer;
+  }
+  ares_query(channel->get(), name.c_str(), ns_c_in, ns_t_mx, OnMxAnswer, &query);
+  impl_->Run(*channel, outstanding);
+  impl_->GiveBack(std::move(channel));
   return MakeMxAnswer(domain, query, impl_->timeout);
 }
 
@@ -429,9 +457,15 @@ AddressAnswer DnsResolver::LookupAddresses(const std::string& host) {
   int outstanding = 2;
   HostQuery v4(&outstanding);
   HostQuery v6(&outstanding);
-  ares_gethostbyname(impl_->channel.get(), name.c_str(), AF_INET, OnHostAnswer, &v4);
-  ares_gethostbyname(impl_->channel.get(), name.c_str(), AF_INET6, OnHostAnswer, &v6);
-  impl_->Run(outstanding);
+  std::unique_ptr<Channel> channel = impl_->Borrow();
+  if (channel->get() == nullptr) {
+    answer.text = prefix + "temporary failure: cannot create a DNS resolver";
+    return answer;
+  }
+  ares_gethostbyname(channel->get(), name.c_str(), AF_INET, OnHostAnswer, &v4);
+  ares_gethostbyname(channel->get(), name.c_str(), AF_INET6, OnHostAnswer, &v6);
+  impl_->Run(*channel, outstanding);
+  impl_->GiveBack(std::move(channel));
   const int status = CombineStatus(v4.status, v6.status);
   answer.status = MapStatus(status);
   if (answer.status != DnsStatus::Ok) {

@@ -37,6 +37,7 @@ struct AddressAnswer {
   std::string text;
 };
 
+// Safe to share between threads: each lookup borrows a channel of its own.
 class DnsResolver {
  public:
   // servers: comma-separated IP addresses, each optionally with ":port" (IPv6 as [addr]:port);

@@ -25,6 +25,7 @@ std::unique_ptr<MailTransport> MailTransport::NewLane() const {
   auto lane = std::make_unique<MailTransport>();
   lane->timeouts_ = timeouts_;
   lane->sessions_ = sessions_;
+  lane->sharedResolver_ = sharedResolver_;
   return lane;
 }
 
@@ -109,9 +110,18 @@ void MailTransport::SetDnsServers(const std::string& servers) {
   dnsServers_ = servers;
 }
 
-// One resolver for as long as the servers and the timeout stay the same.
+// One resolver, shared with the other lanes, for as long as the servers and the timeout stay
+// the same.
 DnsResolver& MailTransport::Resolver() {
-  if (!resolver_) resolver_ = std::make_unique<DnsResolver>(dnsServers_, timeouts_.dns);
+  if (resolver_) return *resolver_;
+  SharedResolver& shared = *sharedResolver_;
+  const std::lock_guard lock(shared.mutex);
+  if (!shared.resolver || shared.servers != dnsServers_ || shared.timeout != timeouts_.dns) {
+    shared.resolver = std::make_shared<DnsResolver>(dnsServers_, timeouts_.dns);
+    shared.servers = dnsServers_;
+    shared.timeout = timeouts_.dns;
+  }
+  resolver_ = shared.resolver;
   return *resolver_;
 }
 void MailTransport::SetProxyType(ProxyTypeCode type) {

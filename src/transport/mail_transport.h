@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -157,7 +158,16 @@ class MailTransport {
   std::int32_t resultCondition_ = kConditionNone;
   bool untried_ = false;
   std::shared_ptr<SessionCache> sessions_ = std::make_shared<SessionCache>();
-  std::unique_ptr<DnsResolver> resolver_;
+  // The resolver shared by the transports of one spool run, made anew when the servers or the
+  // timeout change; resolver_ is this transport's hold on it.
+  struct SharedResolver {
+    std::mutex mutex;
+    std::string servers;
+    std::chrono::milliseconds timeout{};
+    std::shared_ptr<DnsResolver> resolver;
+  };
+  std::shared_ptr<SharedResolver> sharedResolver_ = std::make_shared<SharedResolver>();
+  std::shared_ptr<DnsResolver> resolver_;
 };
 
 }  // namespace pv
