@@ -20,7 +20,7 @@
 namespace pv {
 namespace {
 
-constexpr std::size_t kReadChunk = 16384;
+constexpr std::size_t kReadChunk = 4096;  // replies are short; a long one takes more reads
 
 struct Endpoint {
   sockaddr_storage address{};
