@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <random>
 
 #include "support/base64.h"
@@ -272,6 +273,10 @@ std::string NewMessageId(std::string_view from, std::string_view fallbackHost) {
 }
 
 int LocalUtcOffsetMinutes(LocalDateTime local) {
+  // mktime reads the time zone anew on every call; glibc's own lock around that is one the
+  // thread checker cannot see, so concurrent deliveries take this one.
+  static std::mutex zone;
+  const std::lock_guard lock(zone);
   std::tm fields = ToTm(local);
   const std::time_t utc = std::mktime(&fields);
   std::tm resolved{};

@@ -101,13 +101,14 @@ struct FakeNetwork {
 
 struct Fixture {
   std::chrono::steady_clock::time_point now{};
-  Transcript transcript;  // outlives the cache, whose sessions write to it when they QUIT
   FakeNetwork network;
   SessionCache cache{[this] { return now; }};
   SessionTarget target{"192.0.2.1", 25, "mx.example", {"client.example", TlsMode::Opportunistic, "", "", 5min, 10min}};
 
+  // Each with a protocol of its own, as each delivery has.
   SessionAttempt Send(bool* reusedOut = nullptr, const std::function<void()>& during = nullptr,
                       const std::string& key = "key") {
+    Transcript transcript;
     return RunOnSession(
         cache, key, target, network.connector(),
         [&](LiveSession& live, bool reused) {
