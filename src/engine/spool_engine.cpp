@@ -168,17 +168,24 @@ void SpoolEngine::RunLane(LaneWork& work, MailTransport& transport) {
 // threads of their own with transports that share its sessions. A lane that cannot be
 // started leaves the work to the others.
 void SpoolEngine::RunLanes(std::size_t lanes, const std::function<void(MailTransport&)>& work) {
+  const auto guarded = [&](MailTransport& transport) {
+    try {
+      work(transport);
+    } catch (const std::exception& error) {
+      ReportUnexpected(error);  // what the lane had in hand stays as far as it got
+    }
+  };
   std::vector<std::unique_ptr<MailTransport>> transports;
   std::vector<std::thread> threads;
   for (std::size_t lane = 1; lane < lanes; ++lane) {
-    transports.push_back(env_.transport.NewLane());
     try {
-      threads.emplace_back(work, std::ref(*transports.back()));
-    } catch (const std::system_error&) {
+      transports.push_back(env_.transport.NewLane());
+      threads.emplace_back(guarded, std::ref(*transports.back()));
+    } catch (const std::exception&) {
       break;
     }
   }
-  work(env_.transport);
+  guarded(env_.transport);
   for (std::thread& thread : threads) thread.join();
 }
 
