@@ -7,7 +7,8 @@
 # recipients each, a fresh `postvane service=1` (waited for through NOTIFY_SOCKET), then
 # `postvane --spool-now`; the time runs from that request until the sink has taken N
 # transactions and the spool directory holds no spool file. One line per repeat, then medians.
-# POSTVANE_BIN names the program (default: build-bench/postvane beside the repository).
+# POSTVANE_BIN names the program (default: build-bench/postvane beside the repository);
+# SPOOLER_KEYS adds KEY=VALUE pairs to [Spooler] (SPOOLER_KEYS="MaxConnections=1").
 # PROFILE_CMD, when set, is started with the spooler's PID appended just before the request
 # and stopped with SIGINT when the run is over; its output goes to stderr. For example
 #   PROFILE_CMD="perf stat -e task-clock,context-switches -p"   or   "perf trace -s -p"
@@ -71,6 +72,8 @@ UpDelay=3600
 RelayHostName=$SINK_ADDR:$SINK_PORT
 RelaySecurity=none
 EOF
+    # shellcheck disable=SC2086
+    for pair in ${SPOOLER_KEYS:-}; do echo "$pair"; done >>"$1/postvane.start"
 }
 
 start_profile() {  # start_profile DIR

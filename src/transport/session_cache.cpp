@@ -74,13 +74,21 @@ bool SessionCache::EvictOldest(const std::function<bool(const Entry&)>& which, C
 }
 
 // Room for one more connection to host, made by closing idle sessions where the limits are
-// reached: one of the same host (kept under another key) for the host's limit, the oldest of
-// any for the total.
+// reached: one of the same host (kept under another key) for the host's limit, for the total
+// one of the host that keeps the most.
 bool SessionCache::MakeRoom(const std::string& host, std::size_t open, Closing& closing) {
   if (open >= limits_.perHost &&
       !EvictOldest([&](const Entry& e) { return e.host == host; }, closing))
     return false;
-  return open_ < limits_.total || EvictOldest([](const Entry&) { return true; }, closing);
+  if (open_ < limits_.total) return true;
+  // The host with the most idle sessions can best spare one; of those, its oldest.
+  std::map<std::string, std::size_t> idle;
+  for (const Entry& e : entries_) ++idle[e.host];
+  const auto spare = std::max_element(idle.begin(), idle.end(), [](const auto& a, const auto& b) {
+    return a.second < b.second;
+  });
+  return spare != idle.end() &&
+         EvictOldest([&](const Entry& e) { return e.host == spare->first; }, closing);
 }
 
 // Every connection the host has is in use: none idle, at least one open.
