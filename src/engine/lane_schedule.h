@@ -46,14 +46,17 @@ class LaneSchedule {
   void WaitForRoom(const std::string& destination) {
     std::unique_lock lock(mutex_);
     Destination& d = destinations_[destination];
-    room_.wait(lock, [&] { return d.running < perDestination_ && d.parked.empty(); });
+    room_.wait(lock, [&] { return stopping_ || (d.running < perDestination_ && d.parked.empty()); });
     ++d.running;
   }
 
   // A mail to destination was delivered (or failed): with handOver, the oldest mail parked
   // for it takes its place and is given back; else, or with none parked, the count drops.
+  // Without handOver the run is stopping: parked mails stay for TakeParked, and a lane waiting
+  // for room goes on with the mail it holds.
   std::unique_ptr<Mail> Leave(const std::string& destination, bool handOver) {
     const std::lock_guard lock(mutex_);
+    if (!handOver) stopping_ = true;
     Destination& d = destinations_[destination];
     if (handOver && !d.parked.empty()) {
       Parked next = std::move(d.parked.front());
@@ -94,6 +97,7 @@ class LaneSchedule {
   std::condition_variable room_;
   std::map<std::string, Destination> destinations_;
   std::size_t parked_ = 0, parkedBytes_ = 0;
+  bool stopping_ = false;
 };
 
 }  // namespace pv

@@ -357,6 +357,7 @@ TEST(LaneScheduleTest, AFullDestinationParksOldestFirstWithinTheBound) {
   EXPECT_EQ(schedule.Enter("a", m, 10), Schedule::Entry::Full);
   EXPECT_EQ(*schedule.Leave("a", true), 2);
   EXPECT_EQ(schedule.Leave("a", false), nullptr);  // paused: no hand-over
+  schedule.WaitForRoom("a");  // returns at once: the lane holding mail 5 finishes it
   const auto left = schedule.TakeParked();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(*left[0], 3);
