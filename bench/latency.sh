@@ -10,14 +10,12 @@
 #
 # KEY=VALUE pairs go into [Spooler] of the settings (MaxConnections=1, MaxConnectionsPerHost=50).
 # The sink is bench_latency_sink (built beside the program, SINK_BIN names another): one
-# thread with epoll, so that the sink is not what limits the rate. SINK=python takes the tests'
-# scripted sink (tests/rig/smtp/latency_sink.py) instead, SINKS (default 2) processes of it
-# sharing the addresses (SO_REUSEPORT).
+# thread with epoll, so that the sink is not what limits the rate.
 # Each repeat: fresh sink, N spool files of about 2 KB with one recipient each, a fresh
 # `postvane service=1`, then `postvane --spool-now`; the time runs from that request until the
 # sink has all N messages and the spool directory is empty. Columns: mails/s, wall, the
 # connections the sink saw and the most open at once, the spooler's CPU during the run and its
-# peak RSS, the sink's CPU (one Python process: past about a core it is the limit).
+# peak RSS, the sink's CPU. KEEP=1 keeps the work directory (logs, settings) for a look.
 set -u
 export LC_ALL=C
 
@@ -36,7 +34,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=bench/lib.sh
 . "$here/lib.sh"
 helper=$here/throughput_helper.py
-sink_py=$here/../tests/rig/smtp/latency_sink.py
 zone=$here/../tests/rig/dns/zone.conf
 bin=${POSTVANE_BIN:-$here/../../build-bench/postvane}
 [ -x "$bin" ] || die "$bin missing: build it (see bench/README.md) or set POSTVANE_BIN"
@@ -44,15 +41,12 @@ command -v dnsmasq >/dev/null || die "dnsmasq missing (package dnsmasq-base)"
 
 work=$(mktemp -d /tmp/pvbench-latency.XXXXXX) || die "no temp dir"
 sink_bin=${SINK_BIN:-$(dirname "$bin")/bench_latency_sink}
-if [ "${SINK:-}" = python ]; then sinks=${SINKS:-2}; else sinks=1; fi
-[ "${SINK:-}" = python ] || [ -x "$sink_bin" ] || die "$sink_bin missing: ninja bench_latency_sink"
+[ -x "$sink_bin" ] || die "$sink_bin missing: ninja bench_latency_sink"
 
-sink_pids=(); spooler_pid=; notify_pid=; dns_pid=
-
-stop_sinks() { for pid in "${sink_pids[@]}"; do stop_pid "$pid"; done; sink_pids=(); }
+sink_pid=; spooler_pid=; notify_pid=; dns_pid=
 
 cleanup() {
-    stop_pid "$spooler_pid"; stop_pid "$notify_pid"; stop_sinks; stop_pid "$dns_pid"
+    stop_pid "$spooler_pid"; stop_pid "$notify_pid"; stop_pid "$sink_pid"; stop_pid "$dns_pid"
     [ -n "${KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -72,33 +66,13 @@ if [ "$mode" = mx ]; then
     [ -n "$(ss -Hlun "src $DNS_ADDR:53")" ] || die "dnsmasq did not come up: $(cat "$work/dnsmasq.log")"
 fi
 
-start_sinks() {  # start_sinks DIR: SINKS processes, logs DIR/sink.K.log
-    local k i
-    for ((k = 0; k < sinks; k++)); do
-        if [ "${SINK:-}" = python ]; then
-            /usr/bin/python3 "$sink_py" "${listen_args[@]}" --reuse-port --log "$1/sink.$k.log" \
-                --data-ms "$delay" --ready "$1/sink.$k.ready" </dev/null >"$1/sink.$k.out" 2>&1 &
-        else
-            "$sink_bin" "${listen_args[@]}" --log "$1/sink.$k.log" --data-ms "$delay" \
-                --ready "$1/sink.$k.ready" </dev/null >"$1/sink.$k.out" 2>&1 &
-        fi
-        sink_pids+=($!)
-        for ((i = 0; i < 200; i++)); do [ -e "$1/sink.$k.ready" ] && break; sleep 0.05; done
-        [ -e "$1/sink.$k.ready" ] || { cat "$1/sink.$k.out" >&2; die "a sink did not come up"; }
-    done
-}
-
-sink_logs() {  # sink_logs DIR: the logs, separated by commas
-    local k logs=
-    for ((k = 0; k < sinks; k++)); do logs+=${logs:+,}$1/sink.$k.log; done
-    echo "$logs"
-}
-
-sinks_cpu() {  # the CPU seconds of every sink
-    local pid total=0
-    for pid in "${sink_pids[@]}"; do total=$(awk -v a="$total" -v b="$(cpu_seconds "$pid")" \
-        'BEGIN { print a + b }'); done
-    echo "$total"
+start_sink() {  # start_sink DIR
+    "$sink_bin" "${listen_args[@]}" --log "$1/sink.log" --data-ms "$delay" \
+        --ready "$1/sink.ready" </dev/null >"$1/sink.out" 2>&1 &
+    sink_pid=$!
+    for ((i = 0; i < 200; i++)); do [ -e "$1/sink.ready" ] && return 0; sleep 0.05; done
+    cat "$1/sink.out" >&2
+    die "the sink did not come up"
 }
 
 write_settings() {  # write_settings DIR KEY=VALUE...
@@ -125,23 +99,19 @@ run_once() {  # run_once DIR RESULTS KEY=VALUE...
     write_settings "$dir" "$@"
     python3 "$helper" spool "$dir/spool" "$n" 1 "$([ "$mode" = mx ] && echo par%d.test:20 ||
         echo bench.example)" || die "cannot write the spool files"
-    start_sinks "$dir"
+    start_sink "$dir"
     start_spooler "$dir" "$bin" "$helper"
     cpu0=$(cpu_seconds "$spooler_pid")
     read -r wall first < <(env POSTVANE_RUNTIME_DIR="$dir/run" python3 "$helper" flush-log \
-        "$(sink_logs "$dir")" "$dir/spool" "$n" $((60 + n * (delay + 10) / 1000)) "$bin" --spool-now)
+        "$dir/sink.log" "$dir/spool" "$n" $((60 + n * (delay + 10) / 1000)) "$bin" --spool-now)
     [ -n "${first:-}" ] || { tail -n 5 "$dir/spooler.log" >&2; die "the run did not finish"; }
     cpu=$(cpu_seconds "$spooler_pid")
     rss=$(peak_rss_mb "$spooler_pid")
-    sink_cpu=$(sinks_cpu)
-    [ -n "${KEEP:-}" ] && cp "/proc/$spooler_pid/smaps" "$dir/spooler.smaps"
+    sink_cpu=$(cpu_seconds "$sink_pid")
     stop_pid "$spooler_pid"; spooler_pid=
-    stop_sinks
-    cat "$dir"/sink.*.log | sort -t$'\t' -k2,2g >"$dir/sink.all"
-    conns=$(grep -c '^C' "$dir/sink.all")
-    # Connections open at once, over all sinks: +1 at each connect, -1 at each end.
-    most=$(awk -F'\t' '$1 == "C" { if (++o > m) m = o } $1 == "X" { o-- } END { print m + 0 }' \
-        "$dir/sink.all")
+    stop_pid "$sink_pid"; sink_pid=
+    conns=$(grep -c '^C' "$dir/sink.log")
+    most=$(awk -F'\t' '$1 == "C" && $4 > m { m = $4 } END { print m + 0 }' "$dir/sink.log")
     awk -v n="$n" -v w="$wall" -v f="$first" -v c="$cpu" -v c0="$cpu0" -v r="$rss" -v k="$conns" \
         -v m="$most" -v s="$sink_cpu" 'BEGIN {
         printf "%.1f %.3f %.3f %d %d %.2f %.1f %.2f\n", n / w, w, f, k, m, c - c0, r, s }' \

@@ -13,8 +13,7 @@
       says mesg=N and SPOOLDIR holds no spool or working file. Prints
       "wall_s first_mail_s" measured from the start of COMMAND; returns 1 after TIMEOUT seconds.
   throughput_helper.py flush-log LOG SPOOLDIR N TIMEOUT COMMAND...
-      the same with the logs of tests/rig/smtp/latency_sink.py (LOG: their paths, separated by
-      commas), whose lines "M..." count.
+      the same with the log of bench_latency_sink, whose lines "M..." count.
 """
 import os
 import re
@@ -112,16 +111,6 @@ class LogCount:
         return self.count
 
 
-class LogsCount:
-    """The "M" lines of several logs (paths separated by commas)."""
-
-    def __init__(self):
-        self.counts = {}
-
-    def __call__(self, paths):
-        return sum(self.counts.setdefault(p, LogCount())(p) for p in paths.split(","))
-
-
 def spool_empty(directory):
     with os.scandir(directory) as entries:
         for entry in entries:
@@ -162,7 +151,7 @@ def main(argv):
     if len(argv) >= 7 and argv[1] == "flush":
         return flush(argv[2], argv[3], int(argv[4]), float(argv[5]), argv[6:])
     if len(argv) >= 7 and argv[1] == "flush-log":
-        return flush(argv[2], argv[3], int(argv[4]), float(argv[5]), argv[6:], LogsCount())
+        return flush(argv[2], argv[3], int(argv[4]), float(argv[5]), argv[6:], LogCount())
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -123,9 +123,9 @@ std::int32_t SpoolEngine::ScanSpoolDirectory(const std::string& pattern) {
   const std::vector<std::string> names = ListSpoolNames(directory, FileNamePart(pattern));
   const SpoolerSettings settings = Settings();
   const std::size_t lanes = LaneCount(settings, names.size());
-  env_.transport.SetConnectionLimits(
-      {static_cast<std::size_t>(std::max(settings.MaxConnections, 1)),
-       static_cast<std::size_t>(std::max(settings.MaxConnectionsPerHost, 1))});
+  // LoadSettings reads both within 1 to 1000, and the pool holds them to 1 at least.
+  env_.transport.SetConnectionLimits({static_cast<std::size_t>(settings.MaxConnections),
+                                      static_cast<std::size_t>(settings.MaxConnectionsPerHost)});
   std::int32_t count = 0;
   if (lanes == 1) {
     for (const std::string& name : names) {

@@ -3,7 +3,6 @@
 
   latency_sink.py --listen HOST:PORT [--listen ...] --log FILE [--data-ms MS]
                   [--rcpt-reply "451 4.3.0 try later"] [--rcpt-ms MS] [--ready FILE]
-                  [--reuse-port]
 
 Every reply to the final dot of a message waits MS milliseconds (DATA_MS, default 0); RCPT is
 answered with RCPT_REPLY (default "250 2.1.5 Ok") after RCPT_MS. Only 127.0.0.0/8 addresses
@@ -15,9 +14,7 @@ write(2), tab separated, times in CLOCK_REALTIME seconds:
   R <time> <connection> <rcpt>                        a RCPT was refused with RCPT_REPLY
   X <time> <connection>                               the connection ended
 
-READY (when given) is written once every address listens. SIGTERM ends the sink. With
---reuse-port several sinks may listen on the same addresses (SO_REUSEPORT: the kernel spreads
-the connections over them), each with a log of its own; connection numbers are per sink.
+READY (when given) is written once every address listens. SIGTERM ends the sink.
 """
 import argparse
 import asyncio
@@ -172,7 +169,7 @@ async def main(args):
     sink = Sink(args)
     loop = asyncio.get_running_loop()
     servers = [await loop.create_server(lambda: Session(sink), host, port, backlog=512,
-                                        reuse_address=True, reuse_port=args.reuse_port)
+                                        reuse_address=True)
                for host, port in map(loopback, args.listen)]
     if args.ready:
         with open(args.ready, "w") as ready:
@@ -193,5 +190,4 @@ if __name__ == "__main__":
     parser.add_argument("--rcpt-ms", type=float, default=0)
     parser.add_argument("--rcpt-reply", default="250 2.1.5 Ok")
     parser.add_argument("--ready")
-    parser.add_argument("--reuse-port", action="store_true")
     asyncio.run(main(parser.parse_args()))
